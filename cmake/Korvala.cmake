@@ -1,0 +1,58 @@
+# Helpers shared by every folder of the tree.
+
+# Strict warnings for our own code only (never for third-party headers).
+function(korvala_strict target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
+endfunction()
+
+# Where shared test media lives (the measured conformance streams); tests skip without it.
+get_filename_component(_shared "${CMAKE_SOURCE_DIR}/../shared" ABSOLUTE)
+set(KORVALA_SHARED_DIR "${_shared}" CACHE PATH "Shared test material")
+set(KORVALA_FUZZ_SECONDS 15 CACHE STRING "How long CTest runs each fuzz target")
+
+set(_korvala_test_defs
+  KORVALA_SHARED_DIR="${KORVALA_SHARED_DIR}"
+  KORVALA_BINARY_DIR="${CMAKE_BINARY_DIR}"
+  KORVALA_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+
+# A GoogleTest binary, registered test by test with CTest (each test runs in its own process).
+function(korvala_gtest name)
+  if(NOT KORVALA_TESTS)
+    return()
+  endif()
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  korvala_strict(${name})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
+  target_compile_definitions(${name} PRIVATE ${_korvala_test_defs})
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+endfunction()
+
+# A benchmark binary (Google Benchmark or a plain main printing ratios); never part of CTest.
+function(korvala_benchmark name)
+  if(NOT KORVALA_BENCHMARKS OR KORVALA_FUZZ)
+    return()
+  endif()
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  korvala_strict(${name})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} Threads::Threads)
+  target_compile_definitions(${name} PRIVATE ${_korvala_test_defs})
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
+endfunction()
+
+# A libFuzzer target; only in a KORVALA_FUZZ build (clang), where CTest runs it for a fixed time.
+function(korvala_fuzzer name)
+  if(NOT KORVALA_FUZZ)
+    return()
+  endif()
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  korvala_strict(${name})
+  target_link_libraries(${name} PRIVATE ${T_LIBS})
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  set(corpus ${CMAKE_CURRENT_BINARY_DIR}/${name}.corpus)
+  file(MAKE_DIRECTORY ${corpus})
+  add_test(NAME ${name} COMMAND ${name} -max_total_time=${KORVALA_FUZZ_SECONDS} -timeout=10 -rss_limit_mb=4096 ${corpus})
+  set_tests_properties(${name} PROPERTIES TIMEOUT 600 LABELS fuzz)
+endfunction()
