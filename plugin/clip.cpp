@@ -1,0 +1,355 @@
+// Construction and destruction of the clip: inputs, session, header, surfaces, description.
+#include "clip.h"
+
+#include <cstring>
+#include <new>
+
+#include <mfxplugin.h>
+
+#include "module_dir.h"
+
+namespace korvala {
+
+void ReduceFrameRate(uint32_t& numerator, uint32_t& denominator) {
+  if (numerator == 0 || denominator == 0) return;
+  uint32_t a = numerator, b = denominator;
+  while (b != 0) {
+    uint32_t t = a % b;
+    a = b;
+    b = t;
+  }
+  numerator /= a;
+  denominator /= a;
+}
+
+int ReportedHeight(int codedHeight) {
+  if (codedHeight == 1088) return 1080;
+  if (codedHeight == 736) return 720;
+  return codedHeight;
+}
+
+bool IsHevcPath(const char* path) {
+  static const char* const kMarks[] = {".hevc", ".h265", ".265", ".x265", ".HEVC", ".H265", ".X265"};
+  for (const char* mark : kMarks)
+    if (std::strstr(path, mark)) return true;
+  return false;
+}
+
+}  // namespace korvala
+
+namespace {
+
+constexpr mfxU32 kBitstreamBytes = korvala::kStreamBufferBytes;
+constexpr mfxU16 kApiMajor = 1;
+constexpr mfxU16 kApiMinor = 3;
+// How often DecodeMVCHeader asks again without new input for an answer it can't act on.
+constexpr int kHeaderRetries = 16;
+
+korvala::FilePtr OpenSequential(const char* path) {
+#ifdef _WIN32
+  return korvala::FilePtr(std::fopen(path, "rbS"));
+#else
+  return korvala::FilePtr(std::fopen(path, "rb"));  // "S" is a Windows-only hint
+#endif
+}
+
+}  // namespace
+
+Korvala::Korvala(const char* sourceFileAVC, const char* sourceFileMVC, int numFrames, int viewId,
+                 IScriptEnvironment* env)
+    : m_viewId(viewId) {
+  // A constructor that raises never reaches the destructor: release what was taken, rethrow.
+  try {
+    m_sse2 = (env->GetCPUFlags() & CPUF_SSE2) != 0;
+    m_ssse3 = (env->GetCPUFlags() & CPUF_SSSE3) != 0;
+    m_avx2 = (env->GetCPUFlags() & CPUF_AVX2) != 0;
+    m_paths = korvala::PixelPaths{m_sse2, m_ssse3, m_avx2};
+
+    OpenInputs(sourceFileAVC ? sourceFileAVC : "", sourceFileMVC ? sourceFileMVC : "", env);
+    korvala::MoveToModuleDirectory();
+    OpenSession(env);
+
+    std::memset(&m_videoParams, 0, sizeof m_videoParams);
+    m_videoParams.IOPattern = MFX_IOPATTERN_OUT_SYSTEM_MEMORY;
+
+    std::memset(&m_bitstream, 0, sizeof m_bitstream);
+    m_bitstreamData = korvala::AllocateAligned(kBitstreamBytes + korvala::kBufferSlack);
+    if (!m_bitstreamData) env->ThrowError("Korvala: ERROR -> NULL pointer -> m_bitstream.Data");
+    m_bitstream.Data = m_bitstreamData.get();
+    m_bitstream.MaxLength = kBitstreamBytes;
+    m_activeBitstream = &m_bitstream;
+
+    m_decoder = new MFXVideoDECODE(static_cast<mfxSession>(m_session));
+
+    if (!ChooseCodecAndDecodeHeader(env)) env->ThrowError("Korvala: Invalid or not suported stream header");
+
+    mfxFrameAllocRequest request;
+    std::memset(&request, 0, sizeof request);
+    if (m_decoder->QueryIOSurf(&m_videoParams, &request) < MFX_ERR_NONE)
+      env->ThrowError("Korvala: ERROR -> QueryIOSurf");
+
+    AllocateSurfaces(request, env);
+
+    if (m_decoder->Init(&m_videoParams) < MFX_ERR_NONE) env->ThrowError("Korvala: Can't init decoder");
+
+    DescribeClip(numFrames);
+  } catch (...) {
+    ReleaseAll();
+    throw;
+  }
+}
+
+void Korvala::OpenInputs(const char* sourceFileAVC, const char* sourceFileMVC, IScriptEnvironment* env) {
+  if (sourceFileMVC[0] != '\0') {
+    m_mvcMode = 1;
+    m_streamAVC.file = OpenSequential(sourceFileAVC);
+    if (!m_streamAVC.file) env->ThrowError("Korvala: Can't open Source File AVC");
+    m_streamMVC.file = OpenSequential(sourceFileMVC);
+    if (!m_streamMVC.file) env->ThrowError("Korvala: Can't open Source File MVC");
+    korvala::PrimeResult primed = korvala::PrimeStreams(*this);
+    if (primed != korvala::PrimeResult::Ok) env->ThrowError("%s", korvala::PrimeMessage(primed));
+  } else {
+    m_streamAVC.file = OpenSequential(sourceFileAVC);
+    if (!m_streamAVC.file) env->ThrowError("Korvala: Can't open Source File");
+    m_hevc = korvala::IsHevcPath(sourceFileAVC);
+  }
+}
+
+void Korvala::OpenSession(IScriptEnvironment* env) {
+  mfxVersion version;
+  version.Major = kApiMajor;
+  version.Minor = kApiMinor;
+
+  mfxSession probe = nullptr;
+  mfxStatus probed = MFXInit(MFX_IMPL_HARDWARE_ANY, &version, &probe);
+  MFXClose(probe);
+
+  if (probed == MFX_ERR_NONE) {
+    if (m_session.Init(MFX_IMPL_HARDWARE_ANY, &version) != MFX_ERR_NONE)
+      env->ThrowError("Korvala: Can't init decoder session");
+    if (m_hevc) {
+      MFXVideoUSER_Load(static_cast<mfxSession>(m_session), &MFX_PLUGINID_HEVCD_HW, 0);
+      m_pluginLoaded = true;
+    }
+  } else {
+    if (m_session.Init(MFX_IMPL_SOFTWARE, &version) != MFX_ERR_NONE)
+      env->ThrowError("Korvala: Can't init decoder session");
+  }
+}
+
+bool Korvala::ProbeCodec(mfxU32 codecId) {
+  m_videoParams.mfx.CodecId = codecId;
+  std::fseek(m_streamAVC.file.get(), 0, SEEK_SET);
+  m_bitstream.DataOffset = 0;
+  m_bitstream.DataLength = 0;
+  korvala::FillBitstream(*this, &m_bitstream);
+  return m_decoder->DecodeHeader(&m_bitstream, &m_videoParams) == MFX_ERR_NONE;
+}
+
+bool Korvala::ChooseCodecAndDecodeHeader(IScriptEnvironment* env) {
+  if (m_hevc) return ProbeCodec(MFX_CODEC_HEVC);
+  if (m_mvcMode || m_viewId != 0) return DecodeMVCHeader(env) == 1;
+  for (mfxU32 codec : {MFX_CODEC_AVC, MFX_CODEC_MPEG2, MFX_CODEC_VC1})
+    if (ProbeCodec(codec)) return true;
+  return DecodeMVCHeader(env) == 1;
+}
+
+int Korvala::DecodeMVCHeader(IScriptEnvironment* env) {
+  m_videoParams.mfx.CodecId = MFX_CODEC_AVC;
+  if (!m_mvcMode) {
+    std::fseek(m_streamAVC.file.get(), 0, SEEK_SET);
+    m_bitstream.DataOffset = 0;
+    m_bitstream.DataLength = 0;
+  }
+
+  // An earlier pass over the same clip (the single-view chain falls through to here) may have
+  // attached a description already; one is enough.
+  if (m_extensionBuffers.empty()) {
+    auto* description = new (std::nothrow) mfxExtMVCSeqDesc();
+    if (!description) return 0;
+    description->Header.BufferId = MFX_EXTBUFF_MVC_SEQ_DESC;
+    description->Header.BufferSz = 128;
+    m_extensionBuffers.push_back(&description->Header);
+  }
+  AttachExtensionBuffers();
+
+  mfxStatus status = MFX_ERR_MORE_DATA;
+  int unanswered = 0;
+  for (;;) {
+    if (status == MFX_ERR_MORE_DATA) {
+      mfxStatus filled = korvala::FillBitstream(*this, &m_bitstream);
+      if (filled == MFX_ERR_NOT_ENOUGH_BUFFER) env->ThrowError("%s", korvala::kOversizedUnitMessage);
+      if (filled < MFX_ERR_NONE) return 0;
+    }
+    status = m_decoder->DecodeHeader(&m_bitstream, &m_videoParams);
+    if (status == MFX_ERR_NOT_ENOUGH_BUFFER) break;
+    // A stream without a multiview extension is complete as it is: one view.
+    if (status == MFX_ERR_NONE) break;
+    if (status == MFX_ERR_MORE_DATA) continue;
+    // Any other answer would repeat forever without new input: give it a few tries, then fail.
+    if (status < MFX_ERR_NONE || ++unanswered >= kHeaderRetries) return 0;
+  }
+  AllocateViewDescription();
+  return 1;
+}
+
+mfxStatus Korvala::AllocateViewDescription() {
+  if (m_extensionBuffers.empty() || !m_extensionBuffers[0]) return MFX_ERR_MEMORY_ALLOC;
+  auto* description = reinterpret_cast<mfxExtMVCSeqDesc*>(m_extensionBuffers[0]);
+  // Arrays from an earlier header pass are replaced, not leaked.
+  delete[] description->View;
+  delete[] description->ViewId;
+  delete[] description->OP;
+  description->View = nullptr;
+  description->ViewId = nullptr;
+  description->OP = nullptr;
+
+  description->View = new (std::nothrow) mfxMVCViewDependency[description->NumView]();
+  if (!description->View) return MFX_ERR_MEMORY_ALLOC;
+  description->NumViewAlloc = description->NumView;
+  description->ViewId = new (std::nothrow) mfxU16[description->NumViewId]();
+  if (!description->ViewId) return MFX_ERR_MEMORY_ALLOC;
+  description->NumViewIdAlloc = description->NumViewId;
+  description->OP = new (std::nothrow) mfxMVCOperationPoint[description->NumOP]();
+  if (!description->OP) return MFX_ERR_MEMORY_ALLOC;
+  description->NumOPAlloc = description->NumOP;
+  return MFX_ERR_NONE;
+}
+
+void Korvala::AttachExtensionBuffers() {
+  m_videoParams.ExtParam = m_extensionBuffers.data();
+  m_videoParams.NumExtParam = static_cast<mfxU16>(m_extensionBuffers.size());
+}
+
+void Korvala::ReleaseExtensionBuffers() {
+  if (m_videoParams.NumExtParam == 0) return;
+  for (mfxExtBuffer* buffer : m_extensionBuffers)
+    delete reinterpret_cast<mfxExtMVCSeqDesc*>(buffer);
+  m_extensionBuffers.clear();
+  m_videoParams.ExtParam = nullptr;
+  m_videoParams.NumExtParam = 0;
+}
+
+void Korvala::FreeViewDescription() {
+  if (m_videoParams.NumExtParam == 0 || !m_videoParams.ExtParam[0]) return;
+  auto* description = reinterpret_cast<mfxExtMVCSeqDesc*>(m_videoParams.ExtParam[0]);
+  delete[] description->View;
+  description->View = nullptr;
+  delete[] description->ViewId;
+  description->ViewId = nullptr;
+  delete[] description->OP;
+  description->OP = nullptr;
+  delete description;
+  m_videoParams.ExtParam[0] = nullptr;
+}
+
+void Korvala::AllocateSurfaces(const mfxFrameAllocRequest& request, IScriptEnvironment* env) {
+  m_numSurfaces = request.NumFrameSuggested;
+  const mfxU16 width = static_cast<mfxU16>((request.Info.Width + 31) & ~31);
+  const mfxU16 height = static_cast<mfxU16>((request.Info.Height + 31) & ~31);
+  const size_t lumaBytes = static_cast<size_t>(width) * height;
+
+  size_t surfaceBytes = 0;
+  mfxU16 pitch = 0;
+  size_t chromaOffset = 0;
+  size_t vOffset = 0;
+  switch (request.Info.FourCC) {
+    case MFX_FOURCC_NV12:
+      surfaceBytes = lumaBytes * 3 / 2;
+      pitch = width;
+      chromaOffset = lumaBytes;
+      vOffset = 1;
+      break;
+    case MFX_FOURCC_P010:
+      surfaceBytes = lumaBytes * 3;
+      pitch = static_cast<mfxU16>(2 * width);
+      chromaOffset = 2 * lumaBytes;
+      vOffset = 2;
+      break;
+    default:
+      env->ThrowError("Korvala: Not supported pixel format");
+  }
+
+  m_psurfaceBuffers = korvala::AllocateAligned(m_numSurfaces * surfaceBytes + 4096);
+  if (!m_psurfaceBuffers) env->ThrowError("NULL pointer -> m_psurfaceBuffers");
+  m_pmfxSurfaces = new (std::nothrow) mfxFrameSurface1*[m_numSurfaces ? m_numSurfaces : 1]();
+  if (!m_pmfxSurfaces) env->ThrowError("NULL pointer -> m_pmfxSurfaces");
+
+  for (mfxU16 i = 0; i < m_numSurfaces; ++i) {
+    auto* surface = new (std::nothrow) mfxFrameSurface1();
+    if (!surface) env->ThrowError("NULL pointer -> m_pmfxSurfaces");
+    m_pmfxSurfaces[i] = surface;
+    surface->Info = m_videoParams.mfx.FrameInfo;
+    surface->Data.Y = m_psurfaceBuffers.get() + i * surfaceBytes;
+    surface->Data.UV = surface->Data.Y + chromaOffset;
+    surface->Data.V = surface->Data.UV + vOffset;
+    surface->Data.Pitch = pitch;
+  }
+
+  if (request.Info.FourCC == MFX_FOURCC_NV12 && m_viewId == -2) {
+    // The stash keeps whole rows at the surface pitch, so it is filled and read back alike.
+    m_stashLumaBytes = lumaBytes;
+    m_stashChromaBytes = lumaBytes / 2;
+    BufferY = korvala::AllocateAligned(m_stashLumaBytes + 4096);
+    if (!BufferY) env->ThrowError("Korvala: ERROR -> NULL pointer -> BufferY");
+    BufferUV = korvala::AllocateAligned(m_stashChromaBytes + 4096);
+    if (!BufferUV) env->ThrowError("Korvala: ERROR -> NULL pointer -> BufferUV");
+  }
+}
+
+void Korvala::DescribeClip(int numFrames) {
+  const mfxFrameInfo& info = m_videoParams.mfx.FrameInfo;
+  std::memset(&m_vi, 0, sizeof m_vi);
+  m_vi.width = info.Width;
+  m_vi.height = korvala::ReportedHeight(info.Height);
+  m_vi.pixel_type = info.FourCC == MFX_FOURCC_P010 ? CS_YUV420P10 : CS_YV12;
+  uint32_t numerator = info.FrameRateExtN;
+  uint32_t denominator = info.FrameRateExtD;
+  korvala::ReduceFrameRate(numerator, denominator);
+  m_vi.fps_numerator = numerator;
+  m_vi.fps_denominator = denominator;
+  m_vi.num_frames = numFrames;
+  if (m_viewId == 2 || m_viewId == -2) {
+    m_vi.fps_numerator *= 2;
+    m_vi.num_frames *= 2;
+  }
+}
+
+Korvala::~Korvala() { ReleaseAll(); }
+
+// Everything the clip holds, in the order the Media SDK wants it back; safe to call twice.
+void Korvala::ReleaseAll() {
+  m_streamAVC.file.reset();
+  m_streamMVC.file.reset();
+  if (m_decoder) {
+    m_decoder->Close();
+    delete m_decoder;
+    m_decoder = nullptr;
+  }
+  if (m_pmfxSurfaces) {
+    for (mfxU16 i = 0; i < m_numSurfaces; ++i) delete m_pmfxSurfaces[i];
+    delete[] m_pmfxSurfaces;
+    m_pmfxSurfaces = nullptr;
+  }
+  m_psurfaceBuffers.reset();
+  if (m_pluginLoaded) {
+    MFXVideoUSER_UnLoad(static_cast<mfxSession>(m_session), &MFX_PLUGINID_HEVCD_HW);
+    m_pluginLoaded = false;
+  }
+  if (static_cast<mfxSession>(m_session)) m_session.Close();
+  m_bitstreamData.reset();
+  m_bitstream.Data = nullptr;
+  m_streamAVC.data.reset();
+  m_streamMVC.data.reset();
+  BufferY.reset();
+  BufferUV.reset();
+  if (m_videoParams.NumExtParam != 0) {
+    FreeViewDescription();
+    ReleaseExtensionBuffers();
+  } else {
+    // Attached nothing yet (construction failed early): the list still owns its description.
+    for (mfxExtBuffer* buffer : m_extensionBuffers) delete reinterpret_cast<mfxExtMVCSeqDesc*>(buffer);
+  }
+  m_extensionBuffers.clear();
+  m_extensionBuffers.shrink_to_fit();
+}

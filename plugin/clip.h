@@ -1,0 +1,86 @@
+#pragma once
+// The Korvala source clip: one Media SDK decoder session over one or two elementary streams.
+#include <cstdint>
+#include <vector>
+
+#include "avisynth.h"
+#include <mfxvideo++.h>
+#include <mfxmvc.h>
+
+#include "aligned_buffer.h"
+#include "pixels.h"
+#include "stream_reader.h"
+
+// IClip comes first so that the host's IClip* is the object's own address.
+class Korvala : public IClip, private korvala::ReaderState {
+ public:
+  Korvala(const char* sourceFileAVC, const char* sourceFileMVC, int numFrames, int viewId,
+          IScriptEnvironment* env);
+  ~Korvala() override;
+
+  PVideoFrame __stdcall GetFrame(int n, IScriptEnvironment* env) override;
+  bool __stdcall GetParity(int n) override;
+  void __stdcall GetAudio(void* buf, int64_t start, int64_t count, IScriptEnvironment* env) override;
+  int __stdcall SetCacheHints(int cachehints, int frame_range) override;
+  const VideoInfo& __stdcall GetVideoInfo() override;
+
+  virtual void ReleaseExtensionBuffers();
+  virtual void FreeViewDescription();
+  virtual void AttachExtensionBuffers();
+
+  Korvala(const Korvala&) = delete;
+  Korvala& operator=(const Korvala&) = delete;
+
+ private:
+  void OpenInputs(const char* sourceFileAVC, const char* sourceFileMVC, IScriptEnvironment* env);
+  void OpenSession(IScriptEnvironment* env);
+  bool ProbeCodec(mfxU32 codecId);
+  bool ChooseCodecAndDecodeHeader(IScriptEnvironment* env);
+  int DecodeMVCHeader(IScriptEnvironment* env);
+  mfxStatus AllocateViewDescription();
+  void AllocateSurfaces(const mfxFrameAllocRequest& request, IScriptEnvironment* env);
+  void DescribeClip(int numFrames);
+  void ReleaseAll();
+
+  int GetFreeFrameSurface() const;
+  PVideoFrame MakeBlankFrame(IScriptEnvironment* env);
+  mfxStatus Refill(IScriptEnvironment* env);
+  void WaitForPicture(mfxSyncPoint sync, IScriptEnvironment* env);
+  void CopySurface(PVideoFrame& frame, const uint8_t* y, const uint8_t* uv, int pitch,
+                   IScriptEnvironment* env);
+  void Stash(const mfxFrameSurface1& surface);
+
+  VideoInfo m_vi{};
+  int32_t m_viewId = 0;
+  int32_t m_currentFrame = -1;
+  int32_t m_drained = 0;
+  korvala::AlignedBytes BufferY;
+  korvala::AlignedBytes BufferUV;
+  size_t m_stashLumaBytes = 0;    // capacity of each stash plane, slack excluded
+  size_t m_stashChromaBytes = 0;
+  MFXVideoSession m_session;
+  MFXVideoDECODE* m_decoder = nullptr;
+  korvala::AlignedBytes m_bitstreamData;
+  mfxBitstream m_bitstream{};
+  mfxBitstream* m_activeBitstream = nullptr;
+  mfxVideoParam m_videoParams{};
+  mfxFrameSurface1** m_pmfxSurfaces = nullptr;
+  std::vector<mfxExtBuffer*> m_extensionBuffers;
+  korvala::AlignedBytes m_psurfaceBuffers;
+  uint16_t m_numSurfaces = 0;
+  bool m_hevc = false;
+  bool m_sse2 = false;
+  bool m_ssse3 = false;
+  bool m_avx2 = false;
+  bool m_pluginLoaded = false;
+  korvala::PixelPaths m_paths;
+};
+
+namespace korvala {
+// The frame rate reduced by the greatest common divisor; a zero term leaves it unchanged.
+void ReduceFrameRate(uint32_t& numerator, uint32_t& denominator);
+// The height reported to the host for a coded height.
+int ReportedHeight(int codedHeight);
+// True when a single-file path names an HEVC stream.
+bool IsHevcPath(const char* path);
+}  // namespace korvala
