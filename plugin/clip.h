@@ -75,12 +75,3 @@ class Korvala : public IClip, private korvala::ReaderState {
   bool m_pluginLoaded = false;
   korvala::PixelPaths m_paths;
 };
-
-namespace korvala {
-// The frame rate reduced by the greatest common divisor; a zero term leaves it unchanged.
-void ReduceFrameRate(uint32_t& numerator, uint32_t& denominator);
-// The height reported to the host for a coded height.
-int ReportedHeight(int codedHeight);
-// True when a single-file path names an HEVC stream.
-bool IsHevcPath(const char* path);
-}  // namespace korvala
