@@ -17,15 +17,20 @@ struct NalEntry {
 };
 
 // The two per-view tables; kept by the caller so that their storage is reused between calls.
+// They grow with the unit, so an access unit with any number of NAL units comes out whole.
 struct NalTables {
   std::vector<NalEntry> base;
   std::vector<NalEntry> dependent;
 };
 
-// Splits a span into its NAL units from span.scanPos on (advancing scanPos), appending to table.
+// Splits a span into its NAL units from span.scanPos on, appending to table. scanPos ends at
+// the span's length, so a second call on the same span adds nothing.
 void SplitUnit(UnitSpan& span, std::vector<NalEntry>& table);
 
-// Bytes that InterleaveViews would append for these two tables.
+// Clears both tables and splits both spans from their scanPos on.
+void SplitViews(UnitSpan& base, UnitSpan& dependent, NalTables& tables);
+
+// Bytes that WriteInterleaved appends for these two tables.
 uint64_t InterleavedSize(const NalTables& tables);
 
 // Writes the selected NAL units of both tables, in the fixed order, each behind 00 00 00 01,

@@ -39,7 +39,7 @@ struct ReaderState {
   int32_t m_inputEnded = 0;
   int32_t m_unitPending = 0;
   int32_t m_readerFault = 0;  // an access unit can never fit the buffers (see FillBitstream)
-  NalTables m_nalTables;      // scratch of InterleaveViews, kept between calls
+  NalTables m_nalTables;      // NAL tables of the current pair, storage reused between calls
 };
 
 enum class PrimeResult {
@@ -48,26 +48,31 @@ enum class PrimeResult {
   NoMemoryMVC,      // "Korvala: ERROR -> NULL pointer -> DataMVC"
   ReadFailedAVC,    // "Korvala: Can't read Source File AVC"
   ReadFailedMVC,    // "Korvala: Can't read Source File MVC"
-  NoDelimiterAVC,   // first buffer of the AVC file holds no delimiter of its type
-  NoDelimiterMVC,   // likewise for the MVC file
+  NoDelimiterAVC,   // "Korvala: ERROR -> No access unit delimiter in Source File AVC"
+  NoDelimiterMVC,   // "Korvala: ERROR -> No access unit delimiter in Source File MVC"
 };
 
 // Two-file priming: allocate DataAVC/DataMVC, read the first block of each file, find each
-// file's first delimiter. Both files must be open in the state's stream buffers.
+// file's first delimiter. Both files should be open in the state's stream buffers; a file
+// that is not open counts as one that can't be read.
 PrimeResult PrimeStreams(ReaderState& state);
 
-// The message the clip raises for a priming result other than Ok.
+// The message the clip raises for a priming result other than Ok ("" for Ok).
 const char* PrimeMessage(PrimeResult result);
 
-// Cuts the next access unit (delimiter type t) out of the stream into unit; may set inputEnded.
+// Cuts the next access unit (delimiter type t) out of the stream into unit; may set
+// m_inputEnded. When the unit fills the whole buffer without a further delimiter it sets
+// m_readerFault instead (the unit then spans the buffer but is no file's last unit).
 // Returns the unit's length.
 uint32_t FindNextUnit(uint8_t t, StreamBuffer& stream, UnitSpan& unit, ReaderState& state);
 
-// Appends input to the bitstream. MFX_ERR_NONE after it ran, MFX_ERR_NULL_PTR for a null
-// bitstream, MFX_ERR_MORE_DATA when the input is exhausted, MFX_ERR_NOT_ENOUGH_BUFFER when an
-// access unit (or pair) can never fit the buffers: the clip raises kOversizedUnitMessage.
+// Appends input to the bitstream, whose Data must hold MaxLength + kBufferSlack bytes.
+// MFX_ERR_NONE after it ran (maybe without appending: a pair waits for room),
+// MFX_ERR_NULL_PTR for a null bitstream, null Data or unprimed two-file buffers,
+// MFX_ERR_MORE_DATA when the input is exhausted, MFX_ERR_NOT_ENOUGH_BUFFER (from then on,
+// every call) when an access unit or pair can never fit: the clip raises kOversizedUnitMessage.
 mfxStatus FillBitstream(ReaderState& state, mfxBitstream* bitstream);
 
-extern const char* const kOversizedUnitMessage;
+extern const char* const kOversizedUnitMessage;  // "Korvala: ERROR -> Access unit larger than the stream buffer"
 
 }  // namespace korvala
