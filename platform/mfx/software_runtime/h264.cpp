@@ -1,0 +1,281 @@
+#include "h264.h"
+
+#include "bits.h"
+
+namespace swrt {
+
+namespace {
+
+constexpr std::uint32_t kMaxSpsId = 31;
+constexpr std::uint32_t kMaxPpsId = 255;
+constexpr std::uint32_t kMaxMvcViews = 1024;
+
+bool HighProfile(std::uint32_t p) {
+  switch (p) {
+    case 100: case 110: case 122: case 244: case 44: case 83: case 86:
+    case 118: case 128: case 138: case 139: case 134: case 135:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool KnownProfile(std::uint32_t p) {
+  return HighProfile(p) || p == 66 || p == 77 || p == 88;
+}
+
+void SkipScalingList(BitReader& r, int size) {
+  int last = 8, next = 8;
+  for (int j = 0; j < size && !r.Error(); ++j) {
+    if (next != 0) {
+      std::int32_t delta = r.Se();
+      if (delta < -128 || delta > 127) {
+        r.Fail();
+        return;
+      }
+      next = (last + delta + 256) % 256;
+    }
+    last = next == 0 ? last : next;
+  }
+}
+
+void SkipHrd(BitReader& r) {
+  std::uint32_t cpbCount = r.Ue() + 1;
+  if (cpbCount > 32) {
+    r.Fail();
+    return;
+  }
+  r.U(4);
+  r.U(4);
+  for (std::uint32_t i = 0; i < cpbCount && !r.Error(); ++i) {
+    r.Ue();
+    r.Ue();
+    r.U(1);
+  }
+  r.U(20);
+}
+
+void ParseVui(BitReader& r, H264Sps& sps) {
+  if (r.Flag()) {
+    std::uint32_t idc = r.U(8);
+    if (idc == 255) {
+      sps.sarWidth = r.U(16);
+      sps.sarHeight = r.U(16);
+    } else {
+      TableAspectRatio(idc, sps.sarWidth, sps.sarHeight);
+    }
+  }
+  if (r.Flag()) r.U(1);  // overscan
+  if (r.Flag()) {        // video signal type
+    r.U(4);
+    if (r.Flag()) r.U(24);
+  }
+  if (r.Flag()) {  // chroma location
+    r.Ue();
+    r.Ue();
+  }
+  sps.timingInfo = r.Flag();
+  if (sps.timingInfo) {
+    sps.numUnitsInTick = r.U(32);
+    sps.timeScale = r.U(32);
+    sps.fixedFrameRate = r.Flag();
+  }
+  bool nalHrd = r.Flag();
+  if (nalHrd) SkipHrd(r);
+  bool vclHrd = r.Flag();
+  if (vclHrd) SkipHrd(r);
+  if (nalHrd || vclHrd) r.U(1);
+  r.U(1);  // pic_struct_present_flag
+  if (r.Flag()) {  // bitstream restriction
+    r.U(1);
+    for (int i = 0; i < 6; ++i) r.Ue();
+  }
+}
+
+bool ParseSpsData(BitReader& r, H264Sps& sps) {
+  sps = H264Sps{};
+  sps.profileIdc = r.U(8);
+  sps.constraintFlags = r.U(8);
+  sps.levelIdc = r.U(8);
+  sps.spsId = r.Ue();
+  if (r.Error() || !KnownProfile(sps.profileIdc) || sps.spsId > kMaxSpsId) return false;
+  if (HighProfile(sps.profileIdc)) {
+    sps.chromaFormatIdc = r.Ue();
+    if (sps.chromaFormatIdc > 3) return false;
+    if (sps.chromaFormatIdc == 3) r.U(1);
+    sps.bitDepthLuma = r.Ue() + 8;
+    sps.bitDepthChroma = r.Ue() + 8;
+    if (sps.bitDepthLuma > 14 || sps.bitDepthChroma > 14) return false;
+    r.U(1);  // qpprime_y_zero_transform_bypass_flag
+    if (r.Flag()) {
+      int lists = sps.chromaFormatIdc == 3 ? 12 : 8;
+      for (int i = 0; i < lists && !r.Error(); ++i)
+        if (r.Flag()) SkipScalingList(r, i < 6 ? 16 : 64);
+    }
+  }
+  if (r.Ue() > 12) return false;  // log2_max_frame_num_minus4
+  std::uint32_t pocType = r.Ue();
+  if (pocType == 0) {
+    if (r.Ue() > 12) return false;
+  } else if (pocType == 1) {
+    r.U(1);
+    r.Se();
+    r.Se();
+    std::uint32_t cycle = r.Ue();
+    if (cycle > 255) return false;
+    for (std::uint32_t i = 0; i < cycle && !r.Error(); ++i) r.Se();
+  } else if (pocType != 2) {
+    return false;
+  }
+  r.Ue();  // max_num_ref_frames
+  r.U(1);  // gaps_in_frame_num_value_allowed_flag
+  sps.widthMbs = r.Ue() + 1;
+  sps.heightMapUnits = r.Ue() + 1;
+  sps.frameMbsOnly = r.Flag();
+  if (!sps.frameMbsOnly) r.U(1);
+  r.U(1);  // direct_8x8_inference_flag
+  if (r.Error() || sps.widthMbs > 1024 || sps.heightMapUnits > 1024) return false;
+  if (r.Flag()) {
+    std::uint32_t left = r.Ue(), right = r.Ue(), top = r.Ue(), bottom = r.Ue();
+    std::uint32_t cropX = sps.chromaFormatIdc == 1 || sps.chromaFormatIdc == 2 ? 2 : 1;
+    std::uint32_t cropY = (sps.chromaFormatIdc == 1 ? 2 : 1) * (sps.frameMbsOnly ? 1 : 2);
+    if (r.Error()) return false;
+    std::uint64_t horizontal = (static_cast<std::uint64_t>(left) + right) * cropX;
+    std::uint64_t vertical = (static_cast<std::uint64_t>(top) + bottom) * cropY;
+    if (horizontal >= sps.CodedWidth() || vertical >= sps.CodedHeight()) return false;
+    sps.cropLeft = left * cropX;
+    sps.cropRight = right * cropX;
+    sps.cropTop = top * cropY;
+    sps.cropBottom = bottom * cropY;
+  }
+  if (r.Flag()) ParseVui(r, sps);
+  sps.dataEndBit = r.Position();
+  return !r.Error();
+}
+
+std::vector<std::uint32_t> ReadIdList(BitReader& r) {
+  std::vector<std::uint32_t> ids;
+  std::uint32_t n = r.Ue();
+  if (n > 15) {
+    r.Fail();
+    return ids;
+  }
+  for (std::uint32_t i = 0; i < n && !r.Error(); ++i) ids.push_back(r.Ue());
+  return ids;
+}
+
+bool ParseMvcExtension(BitReader& r, H264SubsetSps& s) {
+  std::uint32_t numViews = r.Ue() + 1;
+  if (r.Error() || numViews > kMaxMvcViews) return false;
+  s.views.resize(numViews);
+  for (auto& v : s.views) v.viewId = r.Ue();
+  for (std::uint32_t i = 1; i < numViews && !r.Error(); ++i) {
+    s.views[i].anchorL0 = ReadIdList(r);
+    s.views[i].anchorL1 = ReadIdList(r);
+  }
+  for (std::uint32_t i = 1; i < numViews && !r.Error(); ++i) {
+    s.views[i].nonAnchorL0 = ReadIdList(r);
+    s.views[i].nonAnchorL1 = ReadIdList(r);
+  }
+  std::uint32_t levels = r.Ue() + 1;
+  if (r.Error() || levels > 64) return false;
+  for (std::uint32_t i = 0; i < levels && !r.Error(); ++i) {
+    std::uint32_t level = r.U(8);
+    std::uint32_t ops = r.Ue() + 1;
+    if (r.Error() || ops > 1024) return false;
+    for (std::uint32_t j = 0; j < ops && !r.Error(); ++j) {
+      MvcOperationPoint op;
+      op.levelIdc = level;
+      op.temporalId = r.U(3);
+      std::uint32_t targets = r.Ue() + 1;
+      if (r.Error() || targets > numViews) return false;
+      for (std::uint32_t k = 0; k < targets && !r.Error(); ++k) op.targetViews.push_back(r.Ue());
+      op.numViews = r.Ue() + 1;
+      s.ops.push_back(std::move(op));
+      if (s.ops.size() > 4096) return false;
+    }
+  }
+  return !r.Error();
+}
+
+}  // namespace
+
+bool H264SubsetSps::InterViewPrediction() const {
+  for (const auto& v : views)
+    if (!v.anchorL0.empty() || !v.anchorL1.empty() || !v.nonAnchorL0.empty() || !v.nonAnchorL1.empty())
+      return true;
+  return false;
+}
+
+std::size_t H264SubsetSps::TotalTargetViews() const {
+  std::size_t n = 0;
+  for (const auto& op : ops) n += op.targetViews.size();
+  return n;
+}
+
+bool TableAspectRatio(std::uint32_t idc, std::uint32_t& w, std::uint32_t& h) {
+  static const std::uint16_t kTable[17][2] = {{0, 0},   {1, 1},   {12, 11}, {10, 11}, {16, 11}, {40, 33},
+                                              {24, 11}, {20, 11}, {32, 11}, {80, 33}, {18, 11}, {15, 11},
+                                              {64, 33}, {160, 99}, {4, 3},  {3, 2},   {2, 1}};
+  if (idc < 1 || idc > 16) return false;
+  w = kTable[idc][0];
+  h = kTable[idc][1];
+  return true;
+}
+
+bool ParseSps(const std::uint8_t* rbsp, std::size_t len, H264Sps& sps) {
+  BitReader r(rbsp, len);
+  return ParseSpsData(r, sps);
+}
+
+bool ParseSubsetSps(const std::uint8_t* rbsp, std::size_t len, H264SubsetSps& subset) {
+  subset = H264SubsetSps{};
+  BitReader r(rbsp, len);
+  if (!ParseSpsData(r, subset.sps)) return false;
+  const std::uint32_t p = subset.sps.profileIdc;
+  if (p == 118 || p == 128 || p == 134) {
+    if (r.U(1) != 1) return false;  // bit_equal_to_one
+    subset.hasMvc = ParseMvcExtension(r, subset);
+    return subset.hasMvc;
+  }
+  // Scalable and other extensions are not decoded here; the SPS part is still valid.
+  return true;
+}
+
+bool ParsePpsIds(const std::uint8_t* rbsp, std::size_t len, std::uint32_t& ppsId, std::uint32_t& spsId) {
+  BitReader r(rbsp, len);
+  ppsId = r.Ue();
+  spsId = r.Ue();
+  return !r.Error() && ppsId <= kMaxPpsId && spsId <= kMaxSpsId;
+}
+
+bool ParseFirstMb(const std::uint8_t* rbsp, std::size_t len, std::uint32_t& firstMb) {
+  BitReader r(rbsp, len);
+  firstMb = r.Ue();
+  return !r.Error();
+}
+
+namespace {
+template <class T, class F>
+bool OverNal(const std::uint8_t* nal, std::size_t len, std::size_t headerBytes, F parse) {
+  if (len <= headerBytes) return false;
+  std::vector<std::uint8_t> rbsp;
+  Unescape(nal + headerBytes, len - headerBytes, rbsp);
+  return parse(rbsp.data(), rbsp.size());
+}
+}  // namespace
+
+bool ParseSpsNal(const std::uint8_t* nal, std::size_t len, H264Sps& sps) {
+  return OverNal<H264Sps>(nal, len, 1, [&](const std::uint8_t* d, std::size_t n) { return ParseSps(d, n, sps); });
+}
+
+bool ParseSubsetSpsNal(const std::uint8_t* nal, std::size_t len, H264SubsetSps& subset) {
+  return OverNal<H264SubsetSps>(nal, len, 1,
+                                [&](const std::uint8_t* d, std::size_t n) { return ParseSubsetSps(d, n, subset); });
+}
+
+bool ParsePpsNal(const std::uint8_t* nal, std::size_t len, std::uint32_t& ppsId, std::uint32_t& spsId) {
+  return OverNal<int>(nal, len, 1, [&](const std::uint8_t* d, std::size_t n) { return ParsePpsIds(d, n, ppsId, spsId); });
+}
+
+}  // namespace swrt
