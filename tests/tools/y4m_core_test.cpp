@@ -1,0 +1,260 @@
+// korvala-y4m without the plugin: command line, access unit counting, frame packing, run loop.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "access_units.h"
+#include "options.h"
+#include "run.h"
+#include "tool_test_util.h"
+#include "y4m_writer.h"
+
+using namespace y4m;
+
+TEST(Y4mOptions, ParsesTheScriptParameters) {
+  Options o;
+  std::string err;
+  ASSERT_TRUE(ParseOptions({"--avc", "a.h264", "--mvc=b.mvc", "--frames", "12", "--view", "-2", "-o", "x.y4m"}, o, err))
+      << err;
+  EXPECT_EQ(o.avc, "a.h264");
+  EXPECT_EQ(o.mvc, "b.mvc");
+  EXPECT_FALSE(o.framesAuto);
+  EXPECT_EQ(o.frames, 12);
+  EXPECT_EQ(o.view, -2);
+  EXPECT_EQ(o.output, "x.y4m");
+  ASSERT_TRUE(ParseOptions({"--avc", "a", "--frames=auto"}, o, err));
+  EXPECT_TRUE(o.framesAuto);
+  ASSERT_TRUE(ParseOptions({"--avc", "a"}, o, err));
+  EXPECT_TRUE(o.framesAuto) << "auto is the default";
+  ASSERT_TRUE(ParseOptions({"--help", "--bogus"}, o, err));
+  EXPECT_TRUE(o.help);
+}
+
+TEST(Y4mOptions, RejectsBadCommandLines) {
+  struct Case {
+    std::vector<std::string> args;
+    const char* message;
+  };
+  const Case cases[] = {
+      {{"--avc", "a", "--frames", "ten"}, "--frames needs a number of frames or auto, not 'ten'"},
+      {{"--avc", "a", "--frames", "-3"}, "not '-3'"},
+      {{"--avc", "a", "--frames", "99999999999"}, "not '99999999999'"},
+      {{"--avc", "a", "--frames", ""}, "not ''"},
+      {{"--avc", "a", "--view", "2x"}, "--view needs a number"},
+      {{"--avc", "a", "--fast"}, "unknown option '--fast'"},
+      {{"--avc", "a", "extra"}, "unexpected argument 'extra'"},
+      {{"--avc"}, "--avc needs a value"},
+      {{"--mvc", "b"}, "--avc FILE is required"},
+      {{}, "--avc FILE is required"},
+  };
+  for (const Case& c : cases) {
+    Options o;
+    std::string err;
+    EXPECT_FALSE(ParseOptions(c.args, o, err)) << c.message;
+    EXPECT_NE(err.find(c.message), std::string::npos) << "got: " << err;
+  }
+}
+
+TEST(Y4mAccessUnits, CountsFourByteDelimitersAcrossFeeds) {
+  // Three delimiters behind 00 00 00 01, one behind a three-byte start code (not a boundary
+  // for the plugin), one start code of another type.
+  const tooltest::Bytes file = {0xAB, 0, 0, 0, 1, 0x09, 0xF0, 0, 0, 0, 1, 0x67, 0x42, 0, 0, 1, 0x09, 0x10,
+                                0, 0, 0, 1, 0x09, 0x30, 0x11, 0, 0, 0, 1, 0x29, 0, 0, 0, 1};
+  for (size_t split = 0; split <= file.size(); ++split) {
+    DelimiterCounter c;
+    c.Feed(file.data(), split);
+    c.Feed(file.data() + split, file.size() - split);
+    EXPECT_EQ(c.count(), 3u) << "split at " << split;  // 0x29 & 0x1F is 9 as well
+  }
+  DelimiterCounter dep(24);
+  const tooltest::Bytes d = {0, 0, 0, 1, 0x18, 0, 0, 0x45, 0, 0, 0, 1, 0x74, 0, 0, 0, 1, 0x18};
+  dep.Feed(d.data(), d.size());
+  EXPECT_EQ(dep.count(), 2u);
+}
+
+TEST(Y4mAccessUnits, CountsTheSharedMediaFiles) {
+  std::string base = std::string(KORVALA_SHARED_DIR) + "/media/MVCRP_2.base.h264";
+  if (!tooltest::FileExists(base)) GTEST_SKIP() << base << " is not present";
+  uint64_t n = 0;
+  ASSERT_TRUE(CountFileAccessUnits(base, n));
+  EXPECT_EQ(n, 250u);
+  EXPECT_FALSE(CountFileAccessUnits(base + ".missing", n));
+}
+
+namespace {
+
+// Reads everything written to a pipe's read end after the writer closed it.
+std::string Drain(int fd) {
+  std::string s;
+  char buf[4096];
+  ssize_t n;
+  while ((n = read(fd, buf, sizeof buf)) > 0) s.append(buf, static_cast<size_t>(n));
+  return s;
+}
+
+// Planes with padding between rows, filled with a pattern; the padding holds 0xEE.
+struct FakePicture {
+  FakePicture(int w, int h, int bytesPerSample, int seed) {
+    int rows[3] = {h, h / 2, h / 2};
+    int sizes[3] = {w * bytesPerSample, w / 2 * bytesPerSample, w / 2 * bytesPerSample};
+    for (int p = 0; p < 3; ++p) {
+      int pitch = (sizes[p] + 63) / 64 * 64 + 64;
+      data[p].assign(static_cast<size_t>(pitch * rows[p]), 0xEE);
+      for (int r = 0; r < rows[p]; ++r)
+        for (int x = 0; x < sizes[p]; ++x)
+          data[p][static_cast<size_t>(r * pitch + x)] = static_cast<uint8_t>(seed + p * 50 + r * 3 + x);
+      planes[p] = Plane{data[p].data(), pitch, sizes[p], rows[p]};
+    }
+  }
+  std::string Packed() const {
+    std::string s;
+    for (const Plane& p : planes)
+      for (int r = 0; r < p.height; ++r) s.append(reinterpret_cast<const char*>(p.ptr) + r * p.pitch, p.rowSize);
+    return s;
+  }
+  std::vector<uint8_t> data[3];
+  Plane planes[3];
+};
+
+class FakeSource : public FrameSource {
+ public:
+  FakeSource(StreamFormat f, int frames, int failAt = -1, std::vector<FakePicture>* keep = nullptr)
+      : format_(f), frames_(frames), failAt_(failAt), pictures_(keep ? keep : &own_) {}
+  StreamFormat Format() const override { return format_; }
+  int NumFrames() const override { return frames_; }
+  void GetFrame(int n, Plane& y, Plane& u, Plane& v) override {
+    if (n == failAt_) throw SourceError("Korvala: ERROR -> DecodeFrameAsync returns error = -17");
+    pictures_->emplace_back(format_.width, format_.height, format_.tenBit ? 2 : 1, n);
+    const FakePicture& p = pictures_->back();
+    y = p.planes[0];
+    u = p.planes[1];
+    v = p.planes[2];
+  }
+
+ private:
+  StreamFormat format_;
+  int frames_, failAt_;
+  std::vector<FakePicture> own_;
+  std::vector<FakePicture>* pictures_;  // outlives the source where the test keeps it
+};
+
+struct Captured {
+  int status;
+  std::string out, err;
+};
+
+Captured RunWith(const Options& o, const SourceFactory& factory) {
+  int pipeFd[2];
+  EXPECT_EQ(pipe(pipeFd), 0);
+  std::FILE* err = std::tmpfile();
+  Captured c;
+  // Small outputs only: the pipe's buffer holds them until the run is over.
+  c.status = y4m::Run(o, factory, pipeFd[1], err, false);
+  close(pipeFd[1]);
+  c.out = Drain(pipeFd[0]);
+  close(pipeFd[0]);
+  std::rewind(err);
+  char buf[1024];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, err)) > 0) c.err.append(buf, n);
+  std::fclose(err);
+  return c;
+}
+
+}  // namespace
+
+TEST(Y4mWriter, HeaderAndFramesForEightAndTenBit) {
+  for (bool tenBit : {false, true}) {
+    SCOPED_TRACE(tenBit ? "10-bit" : "8-bit");
+    StreamFormat f{36, 10, 50, 1, tenBit};
+    std::vector<FakePicture> pictures;
+    pictures.reserve(3);
+    Options o;
+    o.avc = "unused";
+    o.framesAuto = false;
+    o.frames = 3;
+    Captured c = RunWith(o, [&](const Options&, int frames) {
+      EXPECT_EQ(frames, 3);
+      return std::make_unique<FakeSource>(f, 3, -1, &pictures);
+    });
+    ASSERT_EQ(c.status, 0) << c.err;
+    std::string header = tenBit ? "YUV4MPEG2 W36 H10 F50:1 Ip A0:0 C420p10 XYSCSS=420P10\n"
+                                : "YUV4MPEG2 W36 H10 F50:1 Ip A0:0 C420jpeg XYSCSS=420JPEG\n";
+    std::string want = header;
+    for (const FakePicture& p : pictures) want += "FRAME\n" + p.Packed();
+    ASSERT_EQ(pictures.size(), 3u);
+    EXPECT_EQ(c.out.size(), header.size() + 3 * (6 + 36 * 10 * 3 / 2 * (tenBit ? 2 : 1)));
+    EXPECT_TRUE(c.out == want) << "rows are packed without the padding";
+    EXPECT_EQ(c.err, "");
+  }
+}
+
+TEST(Y4mRun, PluginErrorIsPrintedAsItIs) {
+  Options o;
+  o.avc = "unused";
+  o.framesAuto = false;
+  o.frames = 5;
+  Captured open = RunWith(o, [](const Options&, int) -> std::unique_ptr<FrameSource> {
+    throw SourceError("Korvala: Can't open Source File AVC");
+  });
+  EXPECT_EQ(open.status, 1);
+  EXPECT_EQ(open.err, "Korvala: Can't open Source File AVC\n");
+  Captured mid = RunWith(o, [](const Options&, int) { return std::make_unique<FakeSource>(StreamFormat{8, 2, 25, 1, false}, 5, 2); });
+  EXPECT_EQ(mid.status, 1);
+  EXPECT_EQ(mid.err, "Korvala: ERROR -> DecodeFrameAsync returns error = -17\n");
+  EXPECT_EQ(mid.out.size(), std::string("YUV4MPEG2 W8 H2 F25:1 Ip A0:0 C420jpeg XYSCSS=420JPEG\n").size() + 2 * (6 + 24))
+      << "the frames before the error are written";
+}
+
+TEST(Y4mRun, WriteFailureIsAnError) {
+  int pipeFd[2];
+  ASSERT_EQ(pipe(pipeFd), 0);
+  close(pipeFd[0]);
+  std::signal(SIGPIPE, SIG_IGN);
+  Options o;
+  o.avc = "unused";
+  o.framesAuto = false;
+  o.frames = 1;
+  std::FILE* err = std::tmpfile();
+  int status = y4m::Run(o, [](const Options&, int) { return std::make_unique<FakeSource>(StreamFormat{8, 2, 25, 1, false}, 1); },
+                   pipeFd[1], err, false);
+  close(pipeFd[1]);
+  EXPECT_EQ(status, 1);
+  std::rewind(err);
+  char buf[256] = {};
+  EXPECT_GT(std::fread(buf, 1, sizeof buf - 1, err), 0u);
+  EXPECT_NE(std::string(buf).find("korvala-y4m: write failed after 0 frames"), std::string::npos) << buf;
+  std::fclose(err);
+}
+
+TEST(Y4mRun, AutoFramesCountsTheBaseFile) {
+  std::string dir = tooltest::ScratchDir("Y4mRunAuto");
+  tooltest::WriteFile(dir + "/base.h264", {0, 0, 0, 1, 0x09, 0xF0, 0x65, 0, 0, 0, 1, 0x09, 0xF0, 0x41});
+  tooltest::WriteFile(dir + "/none.h264", {0, 0, 0, 1, 0x67, 0x42});
+  Options o;
+  o.avc = dir + "/base.h264";
+  o.view = 2;
+  int seen = -1;
+  Captured c = RunWith(o, [&](const Options& opts, int frames) {
+    seen = frames;
+    EXPECT_EQ(opts.view, 2);
+    return std::make_unique<FakeSource>(StreamFormat{8, 2, 50, 1, false}, 0);
+  });
+  EXPECT_EQ(c.status, 0) << c.err;
+  EXPECT_EQ(seen, 2) << "NumFrames is per view; the plugin doubles it for view 2";
+
+  auto never = [](const Options&, int) -> std::unique_ptr<FrameSource> {
+    ADD_FAILURE() << "no clip is made without a frame count";
+    return nullptr;
+  };
+  o.avc = dir + "/none.h264";
+  Captured none = RunWith(o, never);
+  EXPECT_EQ(none.status, 1);
+  EXPECT_NE(none.err.find("found no access unit delimiters"), std::string::npos) << none.err;
+  o.avc = dir + "/missing.h264";
+  Captured missing = RunWith(o, never);
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.err.find("can't read " + o.avc + ": No such file"), std::string::npos) << missing.err;
+}

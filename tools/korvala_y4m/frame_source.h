@@ -1,0 +1,31 @@
+#pragma once
+// Where korvala-y4m's frames come from: a clip made by calling Korvala in a host.
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include "y4m_writer.h"
+
+namespace y4m {
+
+// An error of the plugin or the host; what() is the message exactly as raised.
+class SourceError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+class FrameSource {
+ public:
+  virtual ~FrameSource() = default;
+  virtual StreamFormat Format() const = 0;
+  virtual int NumFrames() const = 0;
+  // Frame n's planes, valid until the next call. Throws SourceError.
+  virtual void GetFrame(int n, Plane& y, Plane& u, Plane& v) = 0;
+};
+
+// Loads the plugin library into a host and calls
+// Korvala(SourceFileAVC, SourceFileMVC, NumFrames, ViewId). Throws SourceError.
+std::unique_ptr<FrameSource> OpenKorvala(const std::string& plugin, const std::string& avc,
+                                         const std::string& mvc, int numFrames, int viewId);
+
+}  // namespace y4m

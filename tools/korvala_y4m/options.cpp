@@ -1,0 +1,97 @@
+#include "options.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+
+namespace y4m {
+
+const char kUsage[] =
+    "usage: korvala-y4m --avc FILE [--mvc FILE] [--frames N|auto] [--view V] [-o FILE]\n"
+    "                   [--plugin LIBRARY]\n"
+    "Decodes through the Korvala plugin, as Korvala(SourceFileAVC, SourceFileMVC, NumFrames,\n"
+    "ViewId) would in an AviSynth+ script, and writes the frames as YUV4MPEG2.\n"
+    "  --avc FILE      base-view (or only) elementary stream\n"
+    "  --mvc FILE      dependent-view stream: two-file stereo mode\n"
+    "  --frames N      frames per view; auto (the default) counts the base-view file's\n"
+    "                  access unit delimiters. Views 2 and -2 give twice as many frames.\n"
+    "  --view V        0 base view, 1 dependent view, 2 both (base first), -2 both (dependent first)\n"
+    "  -o FILE         output file (default: standard output)\n"
+    "  --plugin PATH   the plugin library to load\n";
+
+namespace {
+
+bool ParseInt(const std::string& text, int& out) {
+  if (text.empty()) return false;
+  errno = 0;
+  char* end = nullptr;
+  long v = std::strtol(text.c_str(), &end, 10);
+  if (errno != 0 || *end != '\0' || v < INT_MIN || v > INT_MAX) return false;
+  out = static_cast<int>(v);
+  return true;
+}
+
+}  // namespace
+
+bool ParseOptions(const std::vector<std::string>& args, Options& out, std::string& error) {
+  out = Options{};
+  for (size_t i = 0; i < args.size(); ++i) {
+    std::string name = args[i], value;
+    bool inlineValue = false;
+    if (name.rfind("--", 0) == 0) {
+      size_t eq = name.find('=');
+      if (eq != std::string::npos) {
+        value = name.substr(eq + 1);
+        name = name.substr(0, eq);
+        inlineValue = true;
+      }
+    }
+    if (name == "-h" || name == "--help") {
+      out.help = true;
+      return true;
+    }
+    if (name != "--avc" && name != "--mvc" && name != "--frames" && name != "--view" && name != "-o" &&
+        name != "--output" && name != "--plugin") {
+      error = name.empty() || name[0] != '-' ? "unexpected argument '" + name + "'"
+                                             : "unknown option '" + name + "'";
+      return false;
+    }
+    if (!inlineValue) {
+      if (i + 1 >= args.size()) {
+        error = name + " needs a value";
+        return false;
+      }
+      value = args[++i];
+    }
+    if (name == "--avc") {
+      out.avc = value;
+    } else if (name == "--mvc") {
+      out.mvc = value;
+    } else if (name == "--frames") {
+      if (value == "auto") {
+        out.framesAuto = true;
+      } else if (ParseInt(value, out.frames) && out.frames >= 0) {
+        out.framesAuto = false;
+      } else {
+        error = "--frames needs a number of frames or auto, not '" + value + "'";
+        return false;
+      }
+    } else if (name == "--view") {
+      if (!ParseInt(value, out.view)) {
+        error = "--view needs a number (0, 1, 2 or -2), not '" + value + "'";
+        return false;
+      }
+    } else if (name == "--plugin") {
+      out.plugin = value;
+    } else {
+      out.output = value;
+    }
+  }
+  if (out.avc.empty()) {
+    error = "--avc FILE is required";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace y4m

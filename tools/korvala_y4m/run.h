@@ -1,0 +1,25 @@
+#pragma once
+// The whole of korvala-y4m behind main(): for the tool itself, its tests and its benchmark.
+#include <cstdio>
+#include <functional>
+#include <memory>
+
+#include "frame_source.h"
+#include "options.h"
+
+namespace y4m {
+
+using SourceFactory = std::function<std::unique_ptr<FrameSource>(const Options&, int numFrames)>;
+
+// The NumFrames to pass: the given count, or for auto the base-view file's access units.
+// False with a message when the count can't be had.
+bool ResolveFrames(const Options& options, int& frames, std::string& error);
+
+// Writes all frames of the source to outFd. Messages go to err; progress too when progress
+// is set. Returns the exit status: 0, or 1 for a plugin, input or write error.
+int Run(const Options& options, const SourceFactory& open, int outFd, std::FILE* err, bool progress);
+
+// The source used by the tool: OpenKorvala with the options' plugin (or the built one).
+SourceFactory KorvalaFactory();
+
+}  // namespace y4m

@@ -1,0 +1,43 @@
+#pragma once
+// YUV4MPEG2 output of planar 4:2:0 frames: 8-bit as C420jpeg, 10-bit as C420p10 (16-bit
+// little-endian samples, as the host frames hold them).
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace y4m {
+
+struct Plane {
+  const uint8_t* ptr = nullptr;
+  int pitch = 0;    // bytes from one row to the next
+  int rowSize = 0;  // bytes of samples in a row
+  int height = 0;
+};
+
+struct StreamFormat {
+  int width = 0;
+  int height = 0;
+  unsigned fpsNumerator = 0;
+  unsigned fpsDenominator = 0;
+  bool tenBit = false;
+};
+
+std::string StreamHeader(const StreamFormat& format);
+
+// Writes whole frames to a file descriptor, each in one write of "FRAME\n" and its three
+// planes packed row by row.
+class FrameWriter {
+ public:
+  explicit FrameWriter(int fd) : fd_(fd) {}
+  // False (errno set) when the write fails.
+  bool WriteHeader(const StreamFormat& format);
+  bool WriteFrame(const Plane& y, const Plane& u, const Plane& v);
+
+ private:
+  bool WriteAll(const uint8_t* data, size_t size);
+  int fd_;
+  std::vector<uint8_t> buffer_;
+};
+
+}  // namespace y4m
