@@ -73,9 +73,10 @@ bool MergeIfRoom(ReaderState& state, mfxBitstream& bitstream) {
 }  // namespace
 
 PrimeResult PrimeStreams(ReaderState& state) {
-  state.m_streamAVC.data = AllocateAligned(kStreamBufferBytes + kBufferSlack);
+  // Buffers already held are reused, so a state can be primed again without allocating.
+  if (!state.m_streamAVC.data) state.m_streamAVC.data = AllocateAligned(kStreamBufferBytes + kBufferSlack);
   if (!state.m_streamAVC.data) return PrimeResult::NoMemoryAVC;
-  state.m_streamMVC.data = AllocateAligned(kStreamBufferBytes + kBufferSlack);
+  if (!state.m_streamMVC.data) state.m_streamMVC.data = AllocateAligned(kStreamBufferBytes + kBufferSlack);
   if (!state.m_streamMVC.data) return PrimeResult::NoMemoryMVC;
   PrimeResult result = PrimeOne(state.m_streamAVC, kBaseDelimiter, PrimeResult::ReadFailedAVC,
                                 PrimeResult::NoDelimiterAVC);

@@ -52,8 +52,8 @@ enum class PrimeResult {
   NoDelimiterMVC,   // "Korvala: ERROR -> No access unit delimiter in Source File MVC"
 };
 
-// Two-file priming: allocate DataAVC/DataMVC, read the first block of each file, find each
-// file's first delimiter. Both files should be open in the state's stream buffers; a file
+// Two-file priming: allocate DataAVC/DataMVC (unless the state holds them already), read the
+// first block of each file, find each file's first delimiter. Both files should be open in the state's stream buffers; a file
 // that is not open counts as one that can't be read.
 PrimeResult PrimeStreams(ReaderState& state);
 

@@ -128,7 +128,9 @@ TEST(InterleaveSplit, EmulationPreventionNeverEndsAUnit) {
 TEST(InterleaveSplit, UnitEndsAtZeroRunBeforeStartCode) {
   // 00 00 00 not followed by a start code ends the unit too; what follows up to the next
   // start code is lost, as the split rule has it.
-  Bytes base = Cat({In(kAud), In(Bytes{0x41, 0x11, 0x00, 0x00, 0x00, 0x22, 0x33}), In(Slice(0x41, 2))});
+  // The lost bytes hold 00 01 41: a single zero before 01 is no start code.
+  Bytes base = Cat({In(kAud), In(Bytes{0x41, 0x11, 0x00, 0x00, 0x00, 0x22, 0x00, 0x01, 0x41, 0x33}),
+                    In(Slice(0x41, 2))});
   EXPECT_EQ(Merge(base, Bytes{}), Out({kAud, Bytes{0x41, 0x11}, Slice(0x41, 2)}));
 }
 
