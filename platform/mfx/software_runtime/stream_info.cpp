@@ -1,5 +1,6 @@
 #include "stream_info.h"
 
+#include <algorithm>
 #include <numeric>
 
 #include "bits.h"
@@ -92,6 +93,14 @@ bool SkipHevcShortTermRps(BitReader& r, std::uint32_t idx, std::uint32_t count, 
     numDeltaPocs[idx] = negative + positive;
   }
   return !r.Error();
+}
+
+// Unit ends are found before trailing zero bytes, which in MPEG-2 and VC-1 headers can still be
+// fixed-length fields: read them back as zeros.
+std::vector<std::uint8_t> ZeroPadded(const std::uint8_t* data, std::size_t len, std::size_t atLeast) {
+  std::vector<std::uint8_t> v(data, data + len);
+  if (v.size() < atLeast) v.resize(atLeast, 0);
+  return v;
 }
 
 }  // namespace
@@ -207,8 +216,9 @@ bool ParseHevcSps(const std::uint8_t* nal, std::size_t len, StreamInfo& info) {
 }
 
 bool ParseMpeg2Sequence(const std::uint8_t* unit, std::size_t len, StreamInfo& info) {
-  if (len < 8 || unit[0] != 0xB3) return false;
-  BitReader r(unit + 1, len - 1);
+  if (len < 1 || unit[0] != 0xB3) return false;
+  const std::vector<std::uint8_t> body = ZeroPadded(unit + 1, len - 1, 7);
+  BitReader r(body.data(), body.size());
   info = StreamInfo{};
   info.width = r.U(12);
   info.height = r.U(12);
@@ -237,8 +247,9 @@ bool ParseMpeg2Sequence(const std::uint8_t* unit, std::size_t len, StreamInfo& i
 }
 
 bool ParseMpeg2SequenceExtension(const std::uint8_t* unit, std::size_t len, StreamInfo& info) {
-  if (len < 7 || unit[0] != 0xB5 || (unit[1] >> 4) != 1) return false;
-  BitReader r(unit + 1, len - 1);
+  if (len < 2 || unit[0] != 0xB5 || (unit[1] >> 4) != 1) return false;
+  const std::vector<std::uint8_t> body = ZeroPadded(unit + 1, len - 1, 6);
+  BitReader r(body.data(), body.size());
   r.U(4);
   std::uint32_t profileLevel = r.U(8);
   info.progressive = r.Flag();
@@ -260,9 +271,10 @@ bool ParseMpeg2SequenceExtension(const std::uint8_t* unit, std::size_t len, Stre
 }
 
 bool ParseVc1Sequence(const std::uint8_t* unit, std::size_t len, StreamInfo& info) {
-  if (len < 7 || unit[0] != 0x0F) return false;
+  if (len < 2 || unit[0] != 0x0F) return false;
   std::vector<std::uint8_t> rbsp;
   Unescape(unit + 1, len - 1, rbsp);
+  rbsp.resize(std::max<std::size_t>(rbsp.size(), 16), 0);
   BitReader r(rbsp.data(), rbsp.size());
   info = StreamInfo{};
   if (r.U(2) != 3) return false;  // only the advanced profile has an elementary stream form

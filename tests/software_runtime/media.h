@@ -1,0 +1,25 @@
+// Test streams made at test time with Debian's ffmpeg, and ffmpeg's own decode of them as the
+// reference. Files are kept in the build tree, so each stream is encoded once per build.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace swrt_test {
+
+// Encodes `frames` frames of a moving test pattern: `size` like "1920x1080", `encoder` plus
+// extra ffmpeg output options. Returns the path, or "" when ffmpeg failed (a test then fails).
+std::string MakeStream(const std::string& name, const std::string& size, int frames, const std::string& options);
+
+// ffmpeg's decode of a file to raw planar video (pixFmt "yuv420p" or "yuv420p10le"), every
+// picture kept (no frame-rate conversion). threads 0: ffmpeg's default.
+bool FfmpegDecode(const std::string& path, const std::string& pixFmt, std::vector<std::uint8_t>& out,
+                  const std::string& inputOptions = "");
+
+bool ReadFile(const std::string& path, std::vector<std::uint8_t>& out);
+std::string Md5(const std::vector<std::uint8_t>& data);
+std::string SharedMedia(const std::string& name);  // "" when the shared folder lacks it
+std::string BuildDir();
+
+}  // namespace swrt_test
