@@ -2,8 +2,8 @@
 
 namespace swrt {
 
-bool AvDecoder::Open(AVCodecID codec, bool withParser, int threads, const std::uint8_t* extradata,
-                     std::size_t extradataSize) {
+bool AvDecoder::Open(AVCodecID codec, bool withParser, int threads, int reorderDepth,
+                     const std::uint8_t* extradata, std::size_t extradataSize) {
   Close();
   const AVCodec* decoder = avcodec_find_decoder(codec);
   if (!decoder) return false;
@@ -14,6 +14,7 @@ bool AvDecoder::Open(AVCodecID codec, bool withParser, int threads, const std::u
     return false;
   }
   context_->thread_count = threads;
+  context_->has_b_frames = reorderDepth;
   if (extradata && extradataSize) {
     context_->extradata = static_cast<std::uint8_t*>(av_mallocz(extradataSize + AV_INPUT_BUFFER_PADDING_SIZE));
     if (!context_->extradata) {

@@ -19,9 +19,10 @@ class AvDecoder {
   AvDecoder& operator=(const AvDecoder&) = delete;
   ~AvDecoder() { Close(); }
 
-  // threads: 0 lets libavcodec use every core.
-  bool Open(AVCodecID codec, bool withParser, int threads, const std::uint8_t* extradata = nullptr,
-            std::size_t extradataSize = 0);
+  // threads: 0 lets libavcodec use every core. reorderDepth: pictures held back for display
+  // order from the start (libavcodec would otherwise learn it late and drop pictures).
+  bool Open(AVCodecID codec, bool withParser, int threads, int reorderDepth = 0,
+            const std::uint8_t* extradata = nullptr, std::size_t extradataSize = 0);
   void Close();
   bool IsOpen() const { return context_ != nullptr; }
 

@@ -95,15 +95,15 @@ class DecodeContext {
     params_.NumExtParam = 0;
   }
 
-  mfxStatus Open(mfxU32 codecId, bool mvc, mfxU16 baseView, mfxU16 dependentView,
+  mfxStatus Open(mfxU32 codecId, bool mvc, mfxU16 baseView, mfxU16 dependentView, int reorderDepth,
                  const std::vector<std::uint8_t>& extradata) {
     mvc_ = mvc;
     baseView_ = baseView;
     dependentView_ = dependentView;
     const AVCodecID id = LibavCodec(codecId);
-    if (!base_.Open(id, !mvc, 0, extradata.data(), extradata.size())) return MFX_ERR_UNSUPPORTED;
+    if (!base_.Open(id, !mvc, 0, reorderDepth, extradata.data(), extradata.size())) return MFX_ERR_UNSUPPORTED;
     if (mvc) {
-      if (!dependent_.Open(AV_CODEC_ID_H264, false, 0)) return MFX_ERR_UNSUPPORTED;
+      if (!dependent_.Open(AV_CODEC_ID_H264, false, 0, reorderDepth)) return MFX_ERR_UNSUPPORTED;
       demux_.SetDependentView(dependentView);
     }
     return MFX_ERR_NONE;
@@ -270,6 +270,7 @@ struct SessionState : mfxrt::Session::State {
   // What the last successful DecodeHeader found; Init needs what FrameInfo cannot carry.
   mfxU32 headerCodec = 0;
   StreamInfo header;
+  H264Sps sps;
   bool hasSubset = false;
   H264SubsetSps subset;
   std::vector<std::uint8_t> sequenceBytes;
@@ -376,6 +377,7 @@ class SoftwareBackend : public mfxrt::Backend {
     auto& state = s.StateAs<SessionState>();
     state.headerCodec = par->mfx.CodecId;
     state.header = scan.info;
+    state.sps = scan.sps;
     state.hasSubset = scan.hasSubset && scan.subset.views.size() > 1;
     state.subset = scan.subset;
     state.sequenceBytes = std::move(scan.sequenceBytes);
@@ -437,7 +439,10 @@ class SoftwareBackend : public mfxrt::Backend {
     auto decode = std::make_unique<DecodeContext>(*par);
     static const std::vector<std::uint8_t> kNone;
     const bool vc1 = par->mfx.CodecId == MFX_CODEC_VC1 && sameHeader;
-    mfxStatus st = decode->Open(par->mfx.CodecId, mvc, baseView, dependentView, vc1 ? state.sequenceBytes : kNone);
+    int reorder = 0;
+    if (par->mfx.CodecId == MFX_CODEC_AVC)
+      reorder = static_cast<int>(sameHeader ? std::max(ReorderDepth(state.sps), mvc ? ReorderDepth(state.subset.sps) : 0u) : 16u);
+    mfxStatus st = decode->Open(par->mfx.CodecId, mvc, baseView, dependentView, reorder, vc1 ? state.sequenceBytes : kNone);
     if (st != MFX_ERR_NONE) return st;
     state.decode = std::move(decode);
     return MFX_ERR_NONE;

@@ -1,5 +1,7 @@
 #include "h264.h"
 
+#include <algorithm>
+
 #include "bits.h"
 
 namespace swrt {
@@ -86,9 +88,12 @@ void ParseVui(BitReader& r, H264Sps& sps) {
   if (vclHrd) SkipHrd(r);
   if (nalHrd || vclHrd) r.U(1);
   r.U(1);  // pic_struct_present_flag
-  if (r.Flag()) {  // bitstream restriction
+  sps.bitstreamRestriction = r.Flag();
+  if (sps.bitstreamRestriction) {
     r.U(1);
-    for (int i = 0; i < 6; ++i) r.Ue();
+    for (int i = 0; i < 4; ++i) r.Ue();
+    sps.maxNumReorderFrames = r.Ue();
+    r.Ue();  // max_dec_frame_buffering
   }
 }
 
@@ -211,6 +216,28 @@ std::size_t H264SubsetSps::TotalTargetViews() const {
   std::size_t n = 0;
   for (const auto& op : ops) n += op.targetViews.size();
   return n;
+}
+
+std::uint32_t ReorderDepth(const H264Sps& sps) {
+  if (sps.bitstreamRestriction) return std::min<std::uint32_t>(sps.maxNumReorderFrames, 16);
+  std::uint32_t maxDpbMbs;
+  switch (sps.levelIdc) {
+    case 9: case 10: maxDpbMbs = 396; break;
+    case 11: maxDpbMbs = (sps.constraintFlags & 0x10) && sps.profileIdc < 100 ? 396 : 900; break;
+    case 12: case 13: case 20: maxDpbMbs = 2376; break;
+    case 21: maxDpbMbs = 4752; break;
+    case 22: case 30: maxDpbMbs = 8100; break;
+    case 31: maxDpbMbs = 18000; break;
+    case 32: maxDpbMbs = 20480; break;
+    case 40: case 41: maxDpbMbs = 32768; break;
+    case 42: maxDpbMbs = 34816; break;
+    case 50: maxDpbMbs = 110400; break;
+    case 51: case 52: maxDpbMbs = 184320; break;
+    default: maxDpbMbs = 696320; break;
+  }
+  const std::uint64_t frameMbs = std::uint64_t{sps.widthMbs} * sps.heightMapUnits * (sps.frameMbsOnly ? 1 : 2);
+  if (frameMbs == 0) return 16;
+  return static_cast<std::uint32_t>(std::min<std::uint64_t>(maxDpbMbs / frameMbs, 16));
 }
 
 bool TableAspectRatio(std::uint32_t idc, std::uint32_t& w, std::uint32_t& h) {

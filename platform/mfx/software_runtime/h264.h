@@ -41,6 +41,8 @@ struct H264Sps {
   std::uint32_t numUnitsInTick = 0;
   std::uint32_t timeScale = 0;
   bool fixedFrameRate = false;
+  bool bitstreamRestriction = false;
+  std::uint32_t maxNumReorderFrames = 0;
   // Bit offset in the RBSP (from the first bit after the NAL header) where
   // seq_parameter_set_data() ends.
   std::size_t dataEndBit = 0;
@@ -71,6 +73,10 @@ struct H264SubsetSps {
   bool InterViewPrediction() const;
   std::size_t TotalTargetViews() const;
 };
+
+// How many pictures a decoder must hold back to output in display order: the stream's own
+// max_num_reorder_frames, else the largest DPB its level allows at its size (at most 16).
+std::uint32_t ReorderDepth(const H264Sps& sps);
 
 // Parse the RBSP of a NAL unit (header byte excluded). False on malformed or unsupported data.
 bool ParseSps(const std::uint8_t* rbsp, std::size_t len, H264Sps& sps);

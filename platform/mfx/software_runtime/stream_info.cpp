@@ -400,6 +400,7 @@ HeaderScan ScanAvc(const std::uint8_t* data, std::size_t len, bool wantMvc) {
       scan.status = MFX_ERR_NONE;
       scan.consumed = spsStart;
       scan.info = InfoFromSps(sps);
+      scan.sps = sps;
       return scan;
     }
   }

@@ -38,6 +38,7 @@ struct HeaderScan {
   mfxStatus status = MFX_ERR_MORE_DATA;
   std::size_t consumed = 0;  // where the caller's DataOffset moves to
   StreamInfo info;
+  H264Sps sps;               // AVC: the sequence parameter set of the header
   bool hasSubset = false;    // AVC: a subset SPS (multiview) came with the header
   H264SubsetSps subset;
   std::vector<std::uint8_t> sequenceBytes;  // VC-1: sequence header and entry point, start codes kept
