@@ -1,0 +1,147 @@
+#pragma once
+// A small AviSynth+ host: loads a C++ plugin, lets it register its functions, calls them with
+// script-like arguments and pulls frames from the clips they return. Everything crosses the
+// boundary exactly as with AviSynth+: the environment's vtable, the AVS_Linkage table, counted
+// clips and frames, errors thrown by ThrowError.
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "avisynth.h"
+
+namespace avshost {
+
+// A script argument; monostate leaves the parameter undefined.
+using Value = std::variant<std::monostate, bool, int, double, std::string>;
+
+// A script-level error: what() is the exact text the plugin passed to ThrowError (or the
+// host's own text for arguments that fit no registered parameter list).
+struct ScriptError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+// The plugin could not be loaded or initialised, or broke the host contract.
+struct HostError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+struct Registration {
+  std::string name;
+  std::string params;
+  ApplyFunc apply = nullptr;
+  void* userData = nullptr;
+};
+
+struct PlaneView {
+  uint8_t* ptr = nullptr;  // null for a plane the frame doesn't have
+  int pitch = 0;
+  int rowSize = 0;  // bytes
+  int height = 0;
+};
+
+namespace detail {
+struct FrameRecord;
+class Environment;
+}  // namespace detail
+
+// A counted reference to a host frame; the frame lives while any reference (ours or a
+// plugin's PVideoFrame) does.
+class Frame {
+ public:
+  Frame() = default;
+  Frame(const Frame& other);
+  Frame(Frame&& other) noexcept;
+  Frame& operator=(Frame other) noexcept;
+  ~Frame();
+
+  explicit operator bool() const { return record_ != nullptr; }
+  PlaneView Plane(int plane) const;  // PLANAR_Y, PLANAR_U, PLANAR_V (0 acts like Y)
+  const VideoInfo& Info() const;
+  int References() const;
+
+  // Guard mode only (always true / false otherwise): nothing was written beyond the pitch a
+  // host without guards would give (row size rounded up to the alignment), nor before or
+  // after a plane.
+  bool GuardsIntact() const;
+  // Guard mode only: something was written between a row's end and that rounded-up pitch,
+  // as vector code covering whole steps may do.
+  bool PaddingTouched() const;
+
+ private:
+  friend class Clip;
+  explicit Frame(detail::FrameRecord* record);  // takes a new reference
+  detail::FrameRecord* record_ = nullptr;
+};
+
+// A counted reference to a plugin clip (the host's PClip): the last copy deletes the clip
+// through its virtual destructor. Keeps the host's environment alive.
+class Clip {
+ public:
+  Clip(const Clip& other);
+  Clip(Clip&& other) noexcept;
+  Clip& operator=(Clip other) noexcept;
+  ~Clip();
+
+  VideoInfo GetVideoInfo() const;
+  Frame GetFrame(int n) const;  // ScriptError for a ThrowError inside the plugin
+  bool GetParity(int n) const;
+  void GetAudio(void* buf, int64_t start, int64_t count) const;
+  int SetCacheHints(int hints, int frameRange) const;
+  int GetVersion() const;
+  IClip* get() const { return clip_; }
+
+ private:
+  friend class Host;
+  Clip(IClip* clip, std::shared_ptr<detail::Environment> env);  // takes a new reference
+  IClip* clip_ = nullptr;
+  std::shared_ptr<detail::Environment> env_;
+};
+
+struct HostOptions {
+  int cpuFlags = -1;         // -1: what this CPU has
+  bool guardFrames = false;  // frames with guard bytes and widened pitches
+};
+
+class Host {
+ public:
+  using InitFunc = const char*(__stdcall*)(IScriptEnvironment*, const AVS_Linkage*);
+
+  explicit Host(HostOptions options = {});
+  ~Host();
+  Host(const Host&) = delete;
+  Host& operator=(const Host&) = delete;
+
+  // dlopen (RTLD_NOW | RTLD_LOCAL), then AvisynthPluginInit3; returns its text.
+  // A path without '/' means a file in the current directory, never a library search.
+  std::string LoadPlugin(const std::string& path);
+  // The same for plugin code linked into this program.
+  std::string InitPlugin(InitFunc init);
+
+  const std::vector<Registration>& Registrations() const;
+
+  // Calls the newest registration of `name` (case-insensitive) whose parameter string takes
+  // the arguments: positional ones in order, named ones by parameter name; the rest undefined.
+  Clip Invoke(const std::string& name, const std::vector<Value>& positional,
+              const std::vector<std::pair<std::string, Value>>& named = {});
+
+  void SetCpuFlags(int flags);  // -1: what this CPU has
+  int CpuFlags() const;
+  void SetGuardFrames(bool on);  // for frames made from now on
+
+  int ClipsDestroyed() const;  // plugin clips deleted since this host was made
+  IScriptEnvironment* Env() const;
+
+  static const AVS_Linkage* Linkage();
+  static int DetectedCpuFlags();  // CPUF_* of this CPU (SSE2, SSSE3, AVX2 and the rest)
+  static int FramesAlive();       // host frames existing in this process
+
+ private:
+  std::shared_ptr<detail::Environment> env_;
+  long destroyedAtStart_ = 0;
+};
+
+}  // namespace avshost
