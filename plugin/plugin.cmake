@@ -11,3 +11,10 @@ if(NOT WIN32)
   target_link_options(korvala PRIVATE -Wl,--version-script=${CMAKE_CURRENT_SOURCE_DIR}/exports.map)
   set_property(TARGET korvala APPEND PROPERTY LINK_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/exports.map)
 endif()
+
+# The Media SDK runtime files sit beside the plugin: the dispatcher's bare dlopen searches the
+# DT_RPATH of its loading chain (a DT_RUNPATH would not count), so $ORIGIN must be an RPATH.
+set_target_properties(korvala PROPERTIES BUILD_WITH_INSTALL_RPATH ON INSTALL_RPATH "\$ORIGIN")
+target_link_options(korvala PRIVATE -Wl,--disable-new-dtags)
+# AviSynth+ on Linux autoloads plugins from <prefix>/lib/avisynth.
+install(TARGETS korvala LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/avisynth)

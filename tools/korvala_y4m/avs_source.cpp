@@ -1,0 +1,74 @@
+// Frames through the AviSynth host harness, exactly as AviSynth+ would call the plugin.
+#include <optional>
+
+#include "avs_host.h"
+#include "frame_source.h"
+#include "run.h"
+
+#ifndef KORVALA_PLUGIN_PATH
+#define KORVALA_PLUGIN_PATH "libkorvala.so"
+#endif
+
+namespace y4m {
+namespace {
+
+Plane ToPlane(const avshost::PlaneView& v) { return Plane{v.ptr, v.pitch, v.rowSize, v.height}; }
+
+class KorvalaSource : public FrameSource {
+ public:
+  KorvalaSource(const std::string& plugin, const std::string& avc, const std::string& mvc, int numFrames,
+                int viewId) {
+    try {
+      host_.LoadPlugin(plugin);
+      clip_.emplace(host_.Invoke("Korvala", {avc, mvc, numFrames, viewId}));
+    } catch (const std::runtime_error& e) {  // ScriptError: the plugin's text; HostError: ours
+      throw SourceError(e.what());
+    }
+    vi_ = clip_->GetVideoInfo();
+    if (vi_.pixel_type != CS_YV12 && vi_.pixel_type != CS_YUV420P10)
+      throw SourceError("korvala-y4m: the clip's pixel type is neither YV12 nor YUV420P10");
+  }
+  ~KorvalaSource() override {
+    frame_ = avshost::Frame();
+    clip_.reset();  // before the host goes
+  }
+
+  StreamFormat Format() const override {
+    return StreamFormat{vi_.width, vi_.height, vi_.fps_numerator, vi_.fps_denominator,
+                        vi_.pixel_type == CS_YUV420P10};
+  }
+  int NumFrames() const override { return vi_.num_frames; }
+
+  void GetFrame(int n, Plane& y, Plane& u, Plane& v) override {
+    try {
+      frame_ = clip_->GetFrame(n);
+    } catch (const std::runtime_error& e) {
+      throw SourceError(e.what());
+    }
+    y = ToPlane(frame_.Plane(PLANAR_Y));
+    u = ToPlane(frame_.Plane(PLANAR_U));
+    v = ToPlane(frame_.Plane(PLANAR_V));
+  }
+
+ private:
+  avshost::Host host_;
+  std::optional<avshost::Clip> clip_;
+  avshost::Frame frame_;
+  VideoInfo vi_{};
+};
+
+}  // namespace
+
+std::unique_ptr<FrameSource> OpenKorvala(const std::string& plugin, const std::string& avc,
+                                         const std::string& mvc, int numFrames, int viewId) {
+  return std::make_unique<KorvalaSource>(plugin, avc, mvc, numFrames, viewId);
+}
+
+SourceFactory KorvalaFactory() {
+  return [](const Options& o, int numFrames) {
+    return OpenKorvala(o.plugin.empty() ? std::string(KORVALA_PLUGIN_PATH) : o.plugin, o.avc, o.mvc, numFrames,
+                       o.view);
+  };
+}
+
+}  // namespace y4m
