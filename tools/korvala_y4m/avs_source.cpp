@@ -21,8 +21,10 @@ class KorvalaSource : public FrameSource {
     try {
       host_.LoadPlugin(plugin);
       clip_.emplace(host_.Invoke("Korvala", {avc, mvc, numFrames, viewId}));
-    } catch (const std::runtime_error& e) {  // ScriptError: the plugin's text; HostError: ours
-      throw SourceError(e.what());
+    } catch (const avshost::ScriptError& e) {
+      throw SourceError(e.what());  // the plugin's own message
+    } catch (const avshost::HostError& e) {
+      throw SourceError(std::string("korvala-y4m: ") + e.what());
     }
     vi_ = clip_->GetVideoInfo();
     if (vi_.pixel_type != CS_YV12 && vi_.pixel_type != CS_YUV420P10)
@@ -42,8 +44,10 @@ class KorvalaSource : public FrameSource {
   void GetFrame(int n, Plane& y, Plane& u, Plane& v) override {
     try {
       frame_ = clip_->GetFrame(n);
-    } catch (const std::runtime_error& e) {
+    } catch (const avshost::ScriptError& e) {
       throw SourceError(e.what());
+    } catch (const avshost::HostError& e) {
+      throw SourceError(std::string("korvala-y4m: ") + e.what());
     }
     y = ToPlane(frame_.Plane(PLANAR_Y));
     u = ToPlane(frame_.Plane(PLANAR_U));
