@@ -19,9 +19,9 @@ ff() { ffmpeg -hide_banner -loglevel error -y "$@"; }
 x264="aud=1:keyint=24:min-keyint=24:scenecut=0:b-adapt=0:bframes=2"
 src="testsrc2=size=640x360:rate=24"
 
-echo "Encoding a 48-frame stereo pair (left: test pattern, right: mirrored and negated)"
+echo "Encoding a 48-frame stereo pair (left: test pattern, right: its negative)"
 ff -f lavfi -i "$src" -frames:v 48 -pix_fmt yuv420p -c:v libx264 -x264-params "$x264" "$out/demo.left.h264"
-ff -f lavfi -i "$src" -vf hflip,negate -frames:v 48 -pix_fmt yuv420p -c:v libx264 -x264-params "$x264" \
+ff -f lavfi -i "$src" -vf negate -frames:v 48 -pix_fmt yuv420p -c:v libx264 -x264-params "$x264" \
   "$out/demo.right.h264"
 "$pack" "$out/demo.left.h264" "$out/demo.right.h264" "$out/demo.base.h264" "$out/demo.dep.mvc"
 
