@@ -1,1 +1,371 @@
+// The runtime's parsing of untrusted bitstreams: start codes, emulation prevention, parameter
+// sets, the dependent-view rewriting and the access-unit cutting of multiview streams.
 #include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+
+#include "bits.h"
+#include "h264.h"
+#include "mvc.h"
+#include "stream_info.h"
+#include "surface_copy.h"
+
+namespace swrt {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes ReadShared(const std::string& name) {
+  std::ifstream in(std::string(KORVALA_SHARED_DIR) + "/media/" + name, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+TEST(Units, StartCodesOfThreeAndFourBytesAndTrailingZeros) {
+  const Bytes s = {0xAA, 0, 0, 1, 0x67, 1, 2, 0, 0, 0, 0, 1, 0x68, 3, 0, 0, 1, 0x65, 9};
+  std::vector<NalUnit> u = SplitUnits(s.data(), s.size());
+  ASSERT_EQ(u.size(), 3u);
+  EXPECT_EQ(u[0].header, 4u);
+  EXPECT_EQ(u[0].end, 7u);  // the zeros before 00 00 00 01 belong to neither unit
+  EXPECT_TRUE(u[0].complete);
+  EXPECT_EQ(u[1].start, 8u);
+  EXPECT_EQ(u[1].end, 14u);
+  EXPECT_FALSE(u[2].complete);
+  EXPECT_EQ(u[2].end, s.size());
+  EXPECT_TRUE(SplitUnits(s.data(), 3).empty());
+}
+
+TEST(Units, EscapingRoundTripsAndEscapesEveryCriticalPair) {
+  const Bytes rbsp = {0, 0, 0, 0, 0, 1, 0, 0, 2, 0, 0, 3, 0, 0, 4, 0, 0};
+  Bytes escaped;
+  AppendEscaped(rbsp.data(), rbsp.size(), escaped);
+  const Bytes expected = {0, 0, 3, 0, 0, 3, 0, 1, 0, 0, 3, 2, 0, 0, 3, 3, 0, 0, 4, 0, 0};
+  EXPECT_EQ(escaped, expected);
+  Bytes back;
+  Unescape(escaped.data(), escaped.size(), back);
+  EXPECT_EQ(back, rbsp);
+}
+
+TEST(Bits, ExpGolombAndOverrun) {
+  const Bytes b = {0xA6, 0x42, 0x80};  // 1 010 011 00100 0010 1 ...
+  BitReader r(b.data(), b.size());
+  EXPECT_EQ(r.Ue(), 0u);
+  EXPECT_EQ(r.Ue(), 1u);
+  EXPECT_EQ(r.Ue(), 2u);
+  EXPECT_EQ(r.Se(), 2);
+  EXPECT_FALSE(r.Error());
+  r.U(32);
+  EXPECT_TRUE(r.Error());
+  const Bytes zeros(8, 0);
+  BitReader z(zeros.data(), zeros.size());
+  z.Ue();
+  EXPECT_TRUE(z.Error());  // more than 31 leading zeros is no value
+}
+
+TEST(Bits, WriterCopiesUnalignedRanges) {
+  const Bytes src = {0xDE, 0xAD, 0xBE, 0xEF};
+  BitWriter w;
+  CopyBits(src.data(), 4, 28, w);
+  w.TrailingBits();
+  const Bytes expected = {0xEA, 0xDB, 0xEE, 0x80};
+  EXPECT_EQ(w.Bytes(), expected);
+}
+
+// The subset SPS of MVCRP_2, found in the interleaved file.
+struct Rp2 : ::testing::Test {
+  void SetUp() override {
+    stream = ReadShared("MVCRP_2.264");
+    if (stream.empty()) GTEST_SKIP() << "shared test media MVCRP_2.264 is not present";
+    for (const NalUnit& u : SplitUnits(stream.data(), stream.size())) {
+      const std::uint8_t type = stream[u.header] & 0x1F;
+      Bytes nal(stream.begin() + u.header, stream.begin() + u.end);
+      if (type == kNalSps && sps.empty()) sps = nal;
+      if (type == kNalSubsetSps && subset.empty()) subset = nal;
+      if (type == kNalSliceExtension && slice.empty()) slice = nal;
+    }
+  }
+  Bytes stream, sps, subset, slice;
+};
+
+TEST_F(Rp2, SubsetSpsDescribesTwoIndependentViews) {
+  H264SubsetSps s;
+  ASSERT_TRUE(ParseSubsetSpsNal(subset.data(), subset.size(), s));
+  EXPECT_EQ(s.sps.profileIdc, 118u);
+  EXPECT_EQ(s.sps.levelIdc, 30u);
+  ASSERT_EQ(s.views.size(), 2u);
+  EXPECT_EQ(s.views[0].viewId, 0u);
+  EXPECT_EQ(s.views[1].viewId, 1u);
+  EXPECT_FALSE(s.InterViewPrediction());
+  EXPECT_FALSE(s.ops.empty());
+  EXPECT_EQ(s.sps.CodedWidth(), 640u);
+  EXPECT_EQ(s.sps.CodedHeight(), 480u);
+}
+
+TEST_F(Rp2, SubsetSpsBecomesAnSpsWithTheSameData) {
+  Bytes out;
+  ASSERT_TRUE(RewriteSubsetSps(subset.data(), subset.size(), out));
+  EXPECT_EQ(out[0] & 0x1F, kNalSps);
+  EXPECT_EQ(out[0] & 0x60, subset[0] & 0x60);
+  H264Sps rewritten, original;
+  ASSERT_TRUE(ParseSpsNal(out.data(), out.size(), rewritten));
+  H264SubsetSps s;
+  ASSERT_TRUE(ParseSubsetSpsNal(subset.data(), subset.size(), s));
+  original = s.sps;
+  EXPECT_EQ(rewritten.profileIdc, 100u);
+  EXPECT_EQ(rewritten.spsId, original.spsId);
+  EXPECT_EQ(rewritten.widthMbs, original.widthMbs);
+  EXPECT_EQ(rewritten.dataEndBit, original.dataEndBit);
+  // Nothing follows but the trailing bits.
+  Bytes rbsp;
+  Unescape(out.data() + 1, out.size() - 1, rbsp);
+  BitReader r(rbsp.data(), rbsp.size());
+  r.Skip(rewritten.dataEndBit);
+  EXPECT_TRUE(r.AtTrailingBits());
+}
+
+TEST_F(Rp2, SliceExtensionBecomesAnOrdinarySlice) {
+  Bytes out;
+  std::uint32_t viewId = 99;
+  ASSERT_TRUE(RewriteSliceExtension(slice.data(), slice.size(), out, viewId));
+  EXPECT_EQ(viewId, 1u);
+  const bool nonIdr = (slice[1] & 0x40) != 0;
+  EXPECT_EQ(out[0] & 0x1F, nonIdr ? kNalSlice : kNalIdrSlice);
+  EXPECT_EQ(out.size() + 3, slice.size());
+  EXPECT_TRUE(std::equal(out.begin() + 1, out.end(), slice.begin() + 4));
+}
+
+TEST_F(Rp2, DemuxCutsEveryAccessUnitIntoBothViews) {
+  MvcDemux demux;
+  // Fed in odd-sized pieces, so units and start codes straddle the pushes.
+  std::size_t units = 0, pos = 0;
+  MvcUnit unit;
+  while (pos < stream.size()) {
+    const std::size_t n = std::min<std::size_t>(4093, stream.size() - pos);
+    demux.Push(stream.data() + pos, n);
+    pos += n;
+    while (demux.Next(unit)) {
+      ++units;
+      ASSERT_FALSE(unit.base.empty());
+      ASSERT_FALSE(unit.dependent.empty());
+      for (const NalUnit& u : SplitUnits(unit.dependent.data(), unit.dependent.size())) {
+        const std::uint8_t type = unit.dependent[u.header] & 0x1F;
+        EXPECT_TRUE(type == kNalSps || type == kNalPps || type == kNalSlice || type == kNalIdrSlice) << int(type);
+      }
+      for (const NalUnit& u : SplitUnits(unit.base.data(), unit.base.size())) {
+        const std::uint8_t type = unit.base[u.header] & 0x1F;
+        EXPECT_TRUE(type != kNalSliceExtension && type != kNalSubsetSps && type != kNalPrefix) << int(type);
+      }
+    }
+  }
+  demux.Flush();
+  while (demux.Next(unit)) ++units;
+  EXPECT_EQ(units, 250u);
+  EXPECT_FALSE(demux.Next(unit));
+}
+
+TEST_F(Rp2, HeaderWaitsForTheSubsetSpsWhenAViewDescriptionIsAttached) {
+  // Cut right after the SPS and PPS: a plain AVC header is complete, a multiview one is not.
+  HeaderScan plain = ScanHeader(MFX_CODEC_AVC, stream.data(), stream.size(), false);
+  EXPECT_EQ(plain.status, MFX_ERR_NONE);
+  HeaderScan mvc = ScanHeader(MFX_CODEC_AVC, stream.data(), stream.size(), true);
+  ASSERT_EQ(mvc.status, MFX_ERR_NONE);
+  EXPECT_TRUE(mvc.hasSubset);
+  HeaderScan partial = ScanHeader(MFX_CODEC_AVC, stream.data(), 20, true);
+  EXPECT_EQ(partial.status, MFX_ERR_MORE_DATA);
+  EXPECT_EQ(partial.consumed, 0u);  // the incomplete SPS is kept for the next call
+}
+
+TEST(MvcInterView, Ds5DependentViewReferencesTheBaseView) {
+  const Bytes stream = ReadShared("MVCDS-5.264");
+  if (stream.empty()) GTEST_SKIP() << "shared test media MVCDS-5.264 is not present";
+  HeaderScan scan = ScanHeader(MFX_CODEC_AVC, stream.data(), stream.size(), true);
+  ASSERT_TRUE(scan.hasSubset);
+  ASSERT_EQ(scan.subset.views.size(), 2u);
+  EXPECT_EQ(scan.subset.views[1].viewId, 2u);
+  EXPECT_TRUE(scan.subset.InterViewPrediction());
+}
+
+TEST(Headers, AvcNeedsReferenceParameterSetsAndIgnoresMpeg2Slices) {
+  // An MPEG-2 slice start code 00 00 01 07 looks like an SPS with nal_ref_idc 0.
+  const Bytes mpeg2Like = {0, 0, 1, 0x07, 0x42, 0x00, 0x1E, 0xF4, 0, 0, 1, 0x08, 0xCE, 0, 0, 1, 0xB3};
+  EXPECT_EQ(ScanHeader(MFX_CODEC_AVC, mpeg2Like.data(), mpeg2Like.size(), false).status, MFX_ERR_MORE_DATA);
+}
+
+TEST(Headers, Mpeg2SequenceAndExtension) {
+  // 848x480, aspect 1:1, 25 Hz, then a sequence extension: main profile, progressive, 4:2:0.
+  const Bytes s = {0, 0, 1, 0xB3, 0x35, 0x01, 0xE0, 0x13, 0xFF, 0xFF, 0xE0, 0x18,
+                   0, 0, 1, 0xB5, 0x14, 0x8A, 0x00, 0x01, 0x00, 0x00, 0, 0, 1, 0xB8, 0x00};
+  HeaderScan scan = ScanHeader(MFX_CODEC_MPEG2, s.data(), s.size(), false);
+  ASSERT_EQ(scan.status, MFX_ERR_NONE);
+  EXPECT_EQ(scan.info.width, 848u);
+  EXPECT_EQ(scan.info.height, 480u);
+  EXPECT_EQ(scan.info.frameRateN, 25u);
+  EXPECT_EQ(scan.info.frameRateD, 1u);
+  EXPECT_TRUE(scan.info.progressive);
+  EXPECT_EQ(scan.info.chromaFormat, 1u);
+  EXPECT_EQ(scan.info.profile, MFX_PROFILE_MPEG2_MAIN);
+  // Without the unit after the header, it may still be incomplete.
+  EXPECT_EQ(ScanHeader(MFX_CODEC_MPEG2, s.data(), 12, false).status, MFX_ERR_MORE_DATA);
+}
+
+// A hand-made VC-1 advanced profile sequence header (no VC-1 encoder exists here):
+// 1280x720, 4:2:0, progressive, display extension with aspect ratio 1:1 and 24000/1001 Hz.
+Bytes Vc1Sequence() {
+  BitWriter w;
+  w.U(3, 2);            // PROFILE advanced
+  w.U(2, 3);            // LEVEL
+  w.U(1, 2);            // COLORDIFF_FORMAT 4:2:0
+  w.U(7, 3);            // FRMRTQ_POSTPROC
+  w.U(31, 5);           // BITRTQ_POSTPROC
+  w.U(0, 1);            // POSTPROCFLAG
+  w.U(1280 / 2 - 1, 12);
+  w.U(720 / 2 - 1, 12);
+  w.U(0, 1);            // PULLDOWN
+  w.U(0, 1);            // INTERLACE
+  w.U(0, 1);            // TFCNTRFLAG
+  w.U(0, 1);            // FINTERPFLAG
+  w.U(1, 1);            // reserved
+  w.U(0, 1);            // PSF
+  w.U(1, 1);            // DISPLAY_EXT
+  w.U(1279, 14);
+  w.U(719, 14);
+  w.U(1, 1);            // ASPECT_RATIO_FLAG
+  w.U(1, 4);            // 1:1
+  w.U(1, 1);            // FRAMERATE_FLAG
+  w.U(0, 1);            // FRAMERATEIND
+  w.U(1, 8);            // 24000
+  w.U(2, 4);            // /1001
+  w.U(0, 1);            // COLOR_FORMAT_FLAG
+  w.U(0, 1);            // HRD_PARAM_FLAG
+  w.TrailingBits();
+  Bytes s = {0, 0, 1, 0x0F};
+  s.insert(s.end(), w.Bytes().begin(), w.Bytes().end());
+  const Bytes entry = {0, 0, 1, 0x0E, 0x48, 0x80, 0x02, 0x00, 0x00, 0x01, 0x0D, 0x00};
+  s.insert(s.end(), entry.begin(), entry.end());
+  return s;
+}
+
+TEST(Headers, Vc1AdvancedSequenceHeader) {
+  const Bytes s = Vc1Sequence();
+  HeaderScan scan = ScanHeader(MFX_CODEC_VC1, s.data(), s.size(), false);
+  ASSERT_EQ(scan.status, MFX_ERR_NONE);
+  EXPECT_EQ(scan.info.width, 1280u);
+  EXPECT_EQ(scan.info.height, 720u);
+  EXPECT_EQ(scan.info.frameRateN, 24000u);
+  EXPECT_EQ(scan.info.frameRateD, 1001u);
+  EXPECT_EQ(scan.info.sarW, 1u);
+  EXPECT_EQ(scan.info.profile, MFX_PROFILE_VC1_ADVANCED);
+  // The sequence header and entry point are what the decoder is opened with.
+  EXPECT_EQ(scan.sequenceBytes.size(), s.size() - 5);  // up to the first frame start code
+  mfxVideoParam par{};
+  FillFrameInfo(scan.info, par);
+  EXPECT_EQ(par.mfx.FrameInfo.Width, 1280);
+  EXPECT_EQ(par.mfx.FrameInfo.Height, 720);
+  EXPECT_EQ(par.mfx.FrameInfo.FourCC, MFX_FOURCC_NV12);
+}
+
+TEST(Headers, FrameInfoAlignmentCropAndDefaults) {
+  StreamInfo info;
+  info.width = 1920;
+  info.height = 1080;
+  info.cropW = 1920;
+  info.cropH = 1080;
+  info.bitDepthLuma = info.bitDepthChroma = 10;
+  mfxVideoParam par{};
+  FillFrameInfo(info, par);
+  const mfxFrameInfo& fi = par.mfx.FrameInfo;
+  EXPECT_EQ(fi.Height, 1088);
+  EXPECT_EQ(fi.CropH, 1080);
+  EXPECT_EQ(fi.FourCC, MFX_FOURCC_P010);
+  EXPECT_EQ(fi.Shift, 1);
+  EXPECT_EQ(fi.FrameRateExtN, 30u);  // a stream without timing
+  EXPECT_EQ(fi.FrameRateExtD, 1u);
+  info.progressive = false;
+  FillFrameInfo(info, par);
+  EXPECT_EQ(par.mfx.FrameInfo.Height, 1088);
+  EXPECT_EQ(par.mfx.FrameInfo.PicStruct, MFX_PICSTRUCT_UNKNOWN);
+}
+
+TEST(Reorder, DepthFromTheStreamOrItsLevel) {
+  H264Sps sps;
+  sps.levelIdc = 30;
+  sps.widthMbs = 40;
+  sps.heightMapUnits = 30;
+  EXPECT_EQ(ReorderDepth(sps), 6u);  // 8100 / 1200
+  sps.levelIdc = 51;
+  sps.widthMbs = 1;
+  sps.heightMapUnits = 1;
+  EXPECT_EQ(ReorderDepth(sps), 16u);
+  sps.bitstreamRestriction = true;
+  sps.maxNumReorderFrames = 2;
+  EXPECT_EQ(ReorderDepth(sps), 2u);
+}
+
+TEST(SurfaceCopy, Nv12InterleavesAndPadsWithoutWritingPastTheSurface) {
+  const std::uint32_t w = 6, h = 4;
+  Bytes y(w * h), u(w / 2 * h / 2), v(w / 2 * h / 2);
+  for (std::size_t i = 0; i < y.size(); ++i) y[i] = static_cast<std::uint8_t>(i);
+  for (std::size_t i = 0; i < u.size(); ++i) {
+    u[i] = static_cast<std::uint8_t>(100 + i);
+    v[i] = static_cast<std::uint8_t>(200 + i);
+  }
+  PlanarPicture p;
+  p.plane[0] = y.data();
+  p.plane[1] = u.data();
+  p.plane[2] = v.data();
+  p.pitch[0] = w;
+  p.pitch[1] = p.pitch[2] = w / 2;
+  p.width = w;
+  p.height = h;
+  const int pitch = 10;
+  Bytes buffer(pitch * 6 * 3 / 2 + 16, 0xEE);
+  mfxFrameSurface1 s{};
+  s.Info.FourCC = MFX_FOURCC_NV12;
+  s.Info.Width = 8;
+  s.Info.Height = 6;
+  s.Data.Y = buffer.data();
+  s.Data.UV = buffer.data() + pitch * 6;
+  s.Data.Pitch = pitch;
+  ASSERT_EQ(CopyToSurface(p, s), CopyResult::Ok);
+  EXPECT_EQ(buffer[0], 0);
+  EXPECT_EQ(buffer[5], 5);
+  EXPECT_EQ(buffer[7], 5);           // right padding repeats the last column
+  EXPECT_EQ(buffer[8], 0xEE);        // beyond Info.Width: untouched
+  EXPECT_EQ(buffer[5 * pitch + 1], 19);  // bottom padding repeats the last row
+  EXPECT_EQ(s.Data.UV[0], 100);
+  EXPECT_EQ(s.Data.UV[1], 200);
+  EXPECT_EQ(s.Data.UV[6], 102);      // right chroma padding repeats the last pair
+  EXPECT_EQ(s.Data.UV[7], 202);
+  EXPECT_EQ(buffer[pitch * 9], 0xEE);  // the end of the chroma plane
+  s.Info.Width = 4;
+  EXPECT_EQ(CopyToSurface(p, s), CopyResult::TooSmall);
+  s.Info.FourCC = MFX_FOURCC_P010;
+  EXPECT_EQ(CopyToSurface(p, s), CopyResult::WrongFormat);
+}
+
+TEST(SurfaceCopy, P010KeepsTenBitsInTheHighBits) {
+  const std::uint16_t y[4] = {0, 1, 512, 1023}, u[1] = {3}, v[1] = {1000};
+  PlanarPicture p;
+  p.plane[0] = reinterpret_cast<const std::uint8_t*>(y);
+  p.plane[1] = reinterpret_cast<const std::uint8_t*>(u);
+  p.plane[2] = reinterpret_cast<const std::uint8_t*>(v);
+  p.pitch[0] = 4;
+  p.pitch[1] = p.pitch[2] = 2;
+  p.width = p.height = 2;
+  p.bitDepth = 10;
+  std::uint16_t buffer[16] = {};
+  mfxFrameSurface1 s{};
+  s.Info.FourCC = MFX_FOURCC_P010;
+  s.Info.Width = s.Info.Height = 2;
+  s.Data.Y = reinterpret_cast<std::uint8_t*>(buffer);
+  s.Data.UV = reinterpret_cast<std::uint8_t*>(buffer + 8);
+  s.Data.Pitch = 8;
+  ASSERT_EQ(CopyToSurface(p, s), CopyResult::Ok);
+  EXPECT_EQ(buffer[1], 1 << 6);
+  EXPECT_EQ(buffer[5], 1023 << 6);
+  EXPECT_EQ(buffer[8], 3 << 6);
+  EXPECT_EQ(buffer[9], 1000 << 6);
+}
+
+}  // namespace
+}  // namespace swrt
