@@ -20,7 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   std::vector<std::uint8_t> out;
   for (const swrt::NalUnit& u : swrt::SplitUnits(data, size)) {
-    if (u.end <= u.header || u.end > size) __builtin_trap();
+    if (u.end < u.header || u.end > size) __builtin_trap();
+    if (u.end == u.header) continue;  // an empty unit: start code right after start code
     const std::uint8_t* nal = data + u.header;
     const std::size_t n = u.end - u.header;
     std::uint32_t viewId = 0;

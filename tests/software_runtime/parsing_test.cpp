@@ -206,6 +206,8 @@ TEST(Headers, Mpeg2SequenceAndExtension) {
   EXPECT_EQ(scan.info.profile, MFX_PROFILE_MPEG2_MAIN);
   // Without the unit after the header, it may still be incomplete.
   EXPECT_EQ(ScanHeader(MFX_CODEC_MPEG2, s.data(), 12, false).status, MFX_ERR_MORE_DATA);
+  // A start code as the last bytes: its unit has no byte yet (was read past the buffer).
+  EXPECT_EQ(ScanHeader(MFX_CODEC_MPEG2, s.data(), 15, false).status, MFX_ERR_MORE_DATA);
 }
 
 // A hand-made VC-1 advanced profile sequence header (no VC-1 encoder exists here):

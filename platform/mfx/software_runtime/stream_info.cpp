@@ -450,7 +450,9 @@ HeaderScan ScanMpeg2(const std::uint8_t* data, std::size_t len) {
     if (!ParseMpeg2Sequence(data + u.header, u.end - u.header, info)) continue;
     if (i + 1 >= units.size()) break;
     const NalUnit& next = units[i + 1];
-    if (data[next.header] == 0xB5 && next.end > next.header + 1 && (data[next.header + 1] >> 4) == 1) {
+    if (next.end <= next.header) {
+      if (!next.complete) break;  // a start code at the very end: its unit is still to come
+    } else if (data[next.header] == 0xB5 && next.end > next.header + 1 && (data[next.header + 1] >> 4) == 1) {
       if (!next.complete) break;
       if (!ParseMpeg2SequenceExtension(data + next.header, next.end - next.header, info)) continue;
     }
@@ -481,7 +483,7 @@ HeaderScan ScanVc1(const std::uint8_t* data, std::size_t len) {
     while (j < units.size() && units[j].end > units[j].header && data[units[j].header] != 0x0E &&
            data[units[j].header] != 0x0D)
       ++j;
-    if (j >= units.size() || !units[j].complete) {
+    if (j >= units.size() || !units[j].complete || units[j].end <= units[j].header) {
       scan.consumed = u.start;
       return scan;
     }
