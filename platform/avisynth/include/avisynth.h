@@ -340,7 +340,7 @@ class VideoFrame {
 class IClip {
   friend class PClip;
   friend class AVSValue;
-  volatile long refcnt;  // 8 bytes at offset 8; counted by the host only
+  [[maybe_unused]] volatile long refcnt;  // 8 bytes at offset 8; counted by the host only
 
  public:
   IClip() : refcnt(0) {}
