@@ -76,7 +76,7 @@ int main() {
   }
   // Alternate the two and keep each one's best round: other work on the machine only slows.
   double pull = 0, write = 0;
-  for (int round = 0; round < 3; ++round) {
+  for (int round = 0; round < 5; ++round) {
     pull = std::max(pull, PullOnly(base, dep));
     write = std::max(write, WriteY4m(base, dep));
   }

@@ -17,8 +17,21 @@ bool FrameWriter::WriteHeader(const StreamFormat& format) {
   return WriteAll(reinterpret_cast<const uint8_t*>(h.data()), h.size());
 }
 
+namespace {
+const char kFrame[] = "FRAME\n";
+}  // namespace
+
 bool FrameWriter::WriteFrame(const Plane& y, const Plane& u, const Plane& v) {
-  static const char kFrame[] = "FRAME\n";
+  // Planes without row padding go out as they are, in one gathered write: no copy at all.
+  if (y.pitch == y.rowSize && u.pitch == u.rowSize && v.pitch == v.rowSize) {
+    iovec parts[4] = {{const_cast<char*>(kFrame), sizeof kFrame - 1}, {}, {}, {}};
+    int i = 1;
+    for (const Plane* p : {&y, &u, &v}) {
+      parts[i].iov_base = const_cast<uint8_t*>(p->ptr);
+      parts[i++].iov_len = static_cast<size_t>(p->rowSize) * static_cast<size_t>(p->height);
+    }
+    return WriteAllParts(parts, 4);
+  }
   size_t size = sizeof kFrame - 1;
   for (const Plane* p : {&y, &u, &v}) size += static_cast<size_t>(p->rowSize) * static_cast<size_t>(p->height);
   if (buffer_.size() < size) buffer_.resize(size);
@@ -27,16 +40,33 @@ bool FrameWriter::WriteFrame(const Plane& y, const Plane& u, const Plane& v) {
   out += sizeof kFrame - 1;
   for (const Plane* p : {&y, &u, &v}) {
     size_t row = static_cast<size_t>(p->rowSize);
-    if (p->pitch == p->rowSize) {
-      std::memcpy(out, p->ptr, row * static_cast<size_t>(p->height));
-      out += row * static_cast<size_t>(p->height);
-      continue;
-    }
     for (int r = 0; r < p->height; ++r, out += row) {
       std::memcpy(out, p->ptr + static_cast<ptrdiff_t>(r) * p->pitch, row);
     }
   }
   return WriteAll(buffer_.data(), size);
+}
+
+bool FrameWriter::WriteAllParts(iovec* parts, int count) {
+  while (count > 0) {
+    ssize_t n = ::writev(fd_, parts, count);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    // A short write: skip what went out and go on with the rest.
+    size_t done = static_cast<size_t>(n);
+    while (count > 0 && done >= parts->iov_len) {
+      done -= parts->iov_len;
+      ++parts;
+      --count;
+    }
+    if (count > 0) {
+      parts->iov_base = static_cast<char*>(parts->iov_base) + done;
+      parts->iov_len -= done;
+    }
+  }
+  return true;
 }
 
 bool FrameWriter::WriteAll(const uint8_t* data, size_t size) {

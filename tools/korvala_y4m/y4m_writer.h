@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <sys/uio.h>
 #include <vector>
 
 namespace y4m {
@@ -26,7 +27,8 @@ struct StreamFormat {
 std::string StreamHeader(const StreamFormat& format);
 
 // Writes whole frames to a file descriptor, each in one write of "FRAME\n" and its three
-// planes packed row by row.
+// planes: gathered straight from the planes when their rows have no padding, else packed row
+// by row into a buffer first.
 class FrameWriter {
  public:
   explicit FrameWriter(int fd) : fd_(fd) {}
@@ -36,6 +38,7 @@ class FrameWriter {
 
  private:
   bool WriteAll(const uint8_t* data, size_t size);
+  bool WriteAllParts(iovec* parts, int count);
   int fd_;
   std::vector<uint8_t> buffer_;
 };
