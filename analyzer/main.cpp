@@ -8,11 +8,24 @@
 #include "api_probe.h"
 #include "driver.h"
 #include "names.h"
-#include "sources/linux/linux_sources.h"
 #include "text_out.h"
 
-namespace {
+#ifdef _WIN32
+#include "sources/windows/windows_sources.h"
 
+int wmain(int argc, wchar_t** argv) {
+  tessulor::SetAnalyzerLocale();
+  tessulor::WmiSystemInfoSource system;
+  tessulor::DirectShowFilterSource filters;
+  tessulor::MediaFoundationTransformSource transforms;
+  tessulor::AnalyzerPlatform platform{tessulor::ProbeApiSupport, system, filters, transforms};
+  tessulor::RunAnalyzer(argc, argv, platform, tessulor::StandardOutput(), stdin);
+  return 0;
+}
+#else
+#include "sources/linux/linux_sources.h"
+
+namespace {
 // Arguments arrive in the locale's multibyte encoding; bytes it can't decode are kept as
 // replacement characters (such an argument matches no switch anyway).
 std::wstring DecodeArgument(const char* arg) {
@@ -45,3 +58,4 @@ int main(int argc, char** argv) {
   tessulor::RunAnalyzer(argc, wideArgv.data(), platform, tessulor::StandardOutput(), stdin);
   return 0;
 }
+#endif

@@ -25,7 +25,17 @@ function(korvala_gtest name)
   korvala_strict(${name})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
   target_compile_definitions(${name} PRIVATE ${_korvala_test_defs})
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+  if(MINGW)
+    # MinGW's GCC 12 sees out-of-bounds copies in inlined std::vector::insert that cannot happen.
+    target_compile_options(${name} PRIVATE -Wno-array-bounds -Wno-free-nonheap-object -Wno-stringop-overread -Wno-stringop-overflow)
+  endif()
+  if(CMAKE_CROSSCOMPILING)
+    # Listing the tests would start the emulator at build time: the binary is one CTest test.
+    add_test(NAME ${name} COMMAND ${name})
+    set_tests_properties(${name} PROPERTIES TIMEOUT 300)
+  else()
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+  endif()
 endfunction()
 
 # A benchmark binary (Google Benchmark or a plain main printing ratios); never part of CTest.

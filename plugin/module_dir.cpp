@@ -35,8 +35,9 @@ void MoveToModuleDirectory() {
   if (getName) {
     char path[260];
     std::memset(path, 0, sizeof path);
+    // Without a module of that name a null handle would name the host's executable instead.
     HMODULE self = GetModuleHandleA("Korvala");
-    if (getName(GetCurrentProcess(), self, path, sizeof path - 1) != 0) {
+    if (self && getName(GetCurrentProcess(), self, path, sizeof path - 1) != 0) {
       CutAtLastSeparator(path, '\\');
       SetCurrentDirectoryA(path);
     }

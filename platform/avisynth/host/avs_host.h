@@ -115,7 +115,8 @@ class Host {
   Host(const Host&) = delete;
   Host& operator=(const Host&) = delete;
 
-  // dlopen (RTLD_NOW | RTLD_LOCAL), then AvisynthPluginInit3; returns its text.
+  // Loads the library (dlopen RTLD_NOW | RTLD_LOCAL, or LoadLibrary), then calls
+  // AvisynthPluginInit3; returns its text.
   // A path without '/' means a file in the current directory, never a library search.
   std::string LoadPlugin(const std::string& path);
   // The same for plugin code linked into this program.

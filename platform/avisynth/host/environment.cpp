@@ -1,13 +1,11 @@
 // The IScriptEnvironment a plugin is given: all 30 slots of the 2.6 interface. The calls a
 // source plugin makes are served; the script-engine ones stop the program with a clear message.
-#include <dlfcn.h>
-#include <strings.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "host_internal.h"
+#include "system.h"
 
 namespace avshost::detail {
 namespace {
@@ -28,7 +26,7 @@ Environment::~Environment() {
   for (auto it = atExit_.rbegin(); it != atExit_.rend(); ++it) it->first(it->second, this);
   atExit_.clear();
   registrations_.clear();
-  for (auto it = libraries_.rbegin(); it != libraries_.rend(); ++it) dlclose(*it);
+  for (auto it = libraries_.rbegin(); it != libraries_.rend(); ++it) CloseLibrary(*it);
 }
 
 char* Environment::Store(std::unique_ptr<char[]> text) {
@@ -91,7 +89,7 @@ void Environment::AddFunction(const char* name, const char* params, ApplyFunc ap
 bool Environment::FunctionExists(const char* name) {
   if (!name) return false;
   for (const Registration& r : registrations_) {
-    if (strcasecmp(r.name.c_str(), name) == 0) return true;
+    if (CompareNoCase(r.name.c_str(), name) == 0) return true;
   }
   return false;
 }

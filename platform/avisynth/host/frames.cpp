@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "host_internal.h"
+#include "system.h"
 
 namespace avshost::detail {
 namespace {
@@ -76,7 +77,7 @@ FrameRecord* NewFrame(const VideoInfo& vi, int align, bool guarded, std::string*
     offset += pitch * height + guard;
   }
   frame->blockSize = static_cast<size_t>(std::max<uint64_t>(offset, a));
-  frame->block = static_cast<uint8_t*>(std::aligned_alloc(static_cast<size_t>(a), frame->blockSize));
+  frame->block = static_cast<uint8_t*>(AlignedAllocate(static_cast<size_t>(a), frame->blockSize));
   if (!frame->block) {
     *error = Printf("avshost: NewVideoFrame: out of memory for %dx%d", vi.width, vi.height);
     return nullptr;
@@ -108,7 +109,7 @@ void Release(FrameRecord* frame) {
     std::fprintf(stderr, "avshost: a frame was released more often than referenced\n");
     std::abort();
   }
-  std::free(frame->block);
+  AlignedFree(frame->block);
   delete frame;
   --g_liveFrames;
 }

@@ -1,12 +1,10 @@
 // Host, Clip and Frame: loading plugins, calling their functions with script-like arguments,
 // and holding the clips and frames they hand back.
-#include <dlfcn.h>
-#include <strings.h>
-
 #include <cstring>
 #include <optional>
 
 #include "host_internal.h"
+#include "system.h"
 
 namespace avshost {
 namespace {
@@ -78,7 +76,7 @@ std::optional<std::string> Bind(const std::vector<Param>& params, const std::vec
   for (size_t i = 0; i < positional.size(); ++i) (*bound)[i] = &positional[i];
   for (const auto& [name, value] : named) {
     size_t i = 0;
-    while (i < params.size() && (params[i].name.empty() || strcasecmp(params[i].name.c_str(), name.c_str()) != 0)) ++i;
+    while (i < params.size() && (params[i].name.empty() || detail::CompareNoCase(params[i].name.c_str(), name.c_str()) != 0)) ++i;
     if (i == params.size()) return "no argument named '" + name + "'";
     if ((*bound)[i]) return "argument '" + name + "' given twice";
     (*bound)[i] = &value;
@@ -191,15 +189,12 @@ Host::Host(HostOptions options)
 Host::~Host() = default;
 
 std::string Host::LoadPlugin(const std::string& path) {
-  const std::string file = path.find('/') == std::string::npos ? "./" + path : path;
-  void* handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (!handle) {
-    const char* why = dlerror();
-    throw HostError("cannot load plugin '" + path + "': " + (why ? why : "unknown reason"));
-  }
-  void* entry = dlsym(handle, "AvisynthPluginInit3");
+  std::string why;
+  void* handle = detail::OpenLibrary(path, &why);
+  if (!handle) throw HostError("cannot load plugin '" + path + "': " + why);
+  void* entry = detail::LibrarySymbol(handle, "AvisynthPluginInit3");
   if (!entry) {
-    dlclose(handle);
+    detail::CloseLibrary(handle);
     throw HostError("'" + path + "' has no AvisynthPluginInit3");
   }
   std::vector<Registration>& registrations = env_->Registrations();
@@ -218,7 +213,7 @@ std::string Host::LoadPlugin(const std::string& path) {
   }
   // Nothing may point into the library once it is gone.
   registrations.resize(before);
-  dlclose(handle);
+  detail::CloseLibrary(handle);
   throw HostError("'" + path + "' plugin loading error: " + failure);
 }
 
@@ -246,7 +241,7 @@ Clip Host::Invoke(const std::string& name, const std::vector<Value>& positional,
   std::vector<const Value*> bound;
   std::optional<std::string> firstMismatch;
   for (auto it = registrations.rbegin(); it != registrations.rend() && !chosen; ++it) {
-    if (strcasecmp(it->name.c_str(), name.c_str()) != 0) continue;
+    if (detail::CompareNoCase(it->name.c_str(), name.c_str()) != 0) continue;
     const std::optional<std::string> mismatch = Bind(ParseParams(it->name, it->params), positional, named, &bound);
     if (!mismatch) {
       chosen = *it;  // a copy: the function may register more and move the list

@@ -634,12 +634,20 @@ struct AVS_Linkage {
 
 }  // inline namespace korvala_avs6
 
+#ifdef _WIN32
+#define KORVALA_AVS_PLUGIN_DATA
+#define KORVALA_AVS_PLUGIN_ENTRY __declspec(dllexport)
+#else
+#define KORVALA_AVS_PLUGIN_DATA __attribute__((visibility("hidden")))
+#define KORVALA_AVS_PLUGIN_ENTRY __attribute__((visibility("default")))
+#endif
+
 // Defined by the plugin (hidden: a default-visibility object of this name would bind to a real
 // libavisynth's read-only one) and set from AvisynthPluginInit3's second argument.
-extern __attribute__((visibility("hidden"))) const AVS_Linkage* AVS_linkage;
+extern KORVALA_AVS_PLUGIN_DATA const AVS_Linkage* AVS_linkage;
 
 // The entry the host looks up by name.
-extern "C" __attribute__((visibility("default"))) const char* __stdcall AvisynthPluginInit3(
+extern "C" KORVALA_AVS_PLUGIN_ENTRY const char* __stdcall AvisynthPluginInit3(
     IScriptEnvironment* env, const AVS_Linkage* const vectors);
 
 // ---- Plugin-side wrappers: each call goes to the host's table slot. ----

@@ -1,0 +1,117 @@
+#include <windows.h>
+#include <wbemidl.h>
+
+#include "com_helpers.h"
+#include "windows_sources.h"
+
+namespace tessulor {
+namespace {
+
+class WmiObject : public SystemObject {
+ public:
+  explicit WmiObject(IWbemClassObject* object) : object_(object) {}
+  ~WmiObject() override { object_->Release(); }
+  WmiObject(const WmiObject&) = delete;
+  WmiObject& operator=(const WmiObject&) = delete;
+
+  HResult Get(const std::wstring& property, PropertyValue& value) override {
+    VARIANT v;
+    VariantInit(&v);
+    const HRESULT hr = object_->Get(property.c_str(), 0, &v, nullptr, nullptr);
+    value = SUCCEEDED(hr) ? FromVariant(v) : PropertyValue();
+    VariantClear(&v);
+    return hr;
+  }
+
+ private:
+  IWbemClassObject* object_;
+};
+
+class WmiEnumerator : public SystemObjectEnumerator {
+ public:
+  explicit WmiEnumerator(IEnumWbemClassObject* enumerator) : enumerator_(enumerator) {}
+  ~WmiEnumerator() override { enumerator_->Release(); }
+  WmiEnumerator(const WmiEnumerator&) = delete;
+  WmiEnumerator& operator=(const WmiEnumerator&) = delete;
+
+  HResult Next(std::unique_ptr<SystemObject>& object) override {
+    IWbemClassObject* item = nullptr;
+    ULONG returned = 0;
+    const HRESULT hr = enumerator_->Next(WBEM_INFINITE, 1, &item, &returned);
+    if (returned == 1 && item) {
+      object = std::make_unique<WmiObject>(item);
+    } else {
+      if (item) item->Release();
+      object.reset();
+    }
+    return hr;
+  }
+
+ private:
+  IEnumWbemClassObject* enumerator_;
+};
+
+}  // namespace
+
+WmiSystemInfoSource::~WmiSystemInfoSource() {
+  ReleaseConnection();
+  if (comInitialized_) CoUninitialize();
+}
+
+HResult WmiSystemInfoSource::Connect(ConnectionStep step) {
+  switch (step) {
+    case ConnectionStep::kInitializeCom: {
+      const HRESULT hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+      comInitialized_ = SUCCEEDED(hr);
+      return hr;
+    }
+    case ConnectionStep::kInitializeSecurity:
+      return CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_DEFAULT,
+                                  RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr);
+    case ConnectionStep::kCreateLocator:
+      return CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
+                              reinterpret_cast<void**>(&locator_));
+    case ConnectionStep::kConnectServer: {
+      if (!locator_) return E_POINTER;
+      Bstr ns(L"root\\CIMV2");
+      return locator_->ConnectServer(ns.get(), nullptr, nullptr, nullptr, 0, nullptr, nullptr, &services_);
+    }
+    case ConnectionStep::kSetProxyBlanket:
+      if (!services_) return E_POINTER;
+      return CoSetProxyBlanket(services_, RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr, RPC_C_AUTHN_LEVEL_CALL,
+                               RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE);
+  }
+  return E_INVALIDARG;
+}
+
+HResult WmiSystemInfoSource::ExecQuery(const std::wstring& wql, std::unique_ptr<SystemObjectEnumerator>& result) {
+  result.reset();
+  if (!services_) return E_POINTER;
+  Bstr language(L"WQL");
+  Bstr query(wql.c_str());
+  IEnumWbemClassObject* enumerator = nullptr;
+  const HRESULT hr = services_->ExecQuery(language.get(), query.get(),
+                                          WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY, nullptr,
+                                          &enumerator);
+  if (SUCCEEDED(hr) && enumerator) {
+    result = std::make_unique<WmiEnumerator>(enumerator);
+  } else if (enumerator) {
+    enumerator->Release();
+  }
+  return hr;
+}
+
+void WmiSystemInfoSource::ReleaseConnection() {
+  if (services_) services_->Release();
+  if (locator_) locator_->Release();
+  services_ = nullptr;
+  locator_ = nullptr;
+}
+
+void WmiSystemInfoSource::Disconnect() {
+  ReleaseConnection();
+  if (comInitialized_) CoUninitialize();
+  comInitialized_ = false;
+}
+
+}  // namespace tessulor
