@@ -8,6 +8,13 @@
 #include <cstdio>
 #include <string>
 
+#ifdef _WIN32
+// <windows.h> maps TextOut to GDI's TextOutW; taking it first and dropping the macro keeps this
+// class's name in every file, whatever it includes later.
+#include <windows.h>
+#undef TextOut
+#endif
+
 namespace tessulor {
 
 class TextOut {

@@ -32,7 +32,7 @@ function(korvala_gtest name)
   if(CMAKE_CROSSCOMPILING)
     # Listing the tests would start the emulator at build time: the binary is one CTest test.
     add_test(NAME ${name} COMMAND ${name})
-    set_tests_properties(${name} PROPERTIES TIMEOUT 300)
+    set_tests_properties(${name} PROPERTIES TIMEOUT 300 FIXTURES_REQUIRED wine_prefix)
   else()
     gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
   endif()

@@ -32,3 +32,21 @@ if(KORVALA_TESTS)
   set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
   add_subdirectory(${KORVALA_GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 endif()
+
+# Tests run through Wine, each in the build's own prefix: wine-run sets it and quiets Wine's log.
+find_program(KORVALA_WINE NAMES wine64 wine PATHS /usr/lib/wine /usr/lib64/wine NO_DEFAULT_PATH)
+find_program(KORVALA_WINE NAMES wine64 wine)
+find_program(KORVALA_WINESERVER NAMES wineserver PATHS /usr/lib/wine /usr/lib64/wine)
+set(KORVALA_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+if(KORVALA_WINE)
+  file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/wine-run CONTENT [[#!/bin/sh
+# Runs a Windows program of this build under Wine, in the build's own prefix.
+export WINEPREFIX="@KORVALA_WINEPREFIX@"
+export WINEDEBUG="${WINEDEBUG:--all}"
+exec "@KORVALA_WINE@" "$@"
+]] @ONLY)
+  file(CHMOD ${CMAKE_BINARY_DIR}/wine-run PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-run)
+else()
+  message(STATUS "Wine not found: the Windows tests can be built but not run here")
+endif()

@@ -16,9 +16,3 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
-
-# Tests run through Wine when CTest starts them.
-find_program(KORVALA_WINE NAMES wine64 wine)
-if(KORVALA_WINE)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${KORVALA_WINE})
-endif()

@@ -12,8 +12,13 @@
 
 // The host's own use of PClip, PVideoFrame and AVSValue goes through the same table. Weak, so
 // that plugin code linked into the same program (with its own definition) still links; the
-// table is stored into whichever definition won, before anything can use it.
+// table is stored into whichever definition won, before anything can use it. PE objects have
+// no usable weak data, so a Windows program that links the host loads its plugins as DLLs only.
+#ifdef _WIN32
+const AVS_Linkage* AVS_linkage = nullptr;
+#else
 __attribute__((weak)) const AVS_Linkage* AVS_linkage = nullptr;
+#endif
 
 namespace avshost::detail {
 namespace {
