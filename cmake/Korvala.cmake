@@ -2,7 +2,11 @@
 
 # Strict warnings for our own code only (never for third-party headers).
 function(korvala_strict target)
-  target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
+  if(MSVC)
+    target_compile_options(${target} PRIVATE /W4 /WX)
+  else()
+    target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
+  endif()
 endfunction()
 
 # Where shared test media lives (the measured conformance streams); tests skip without it.

@@ -22,6 +22,11 @@ endif()
 # The SIMD and benchmark parts need no change; benchmarks are for the native build only.
 set(KORVALA_BENCHMARKS OFF)
 
+# The tests need the GCC host harness and Wine: an MSVC build makes the two programs only.
+if(MSVC)
+  set(KORVALA_TESTS OFF)
+endif()
+
 # GoogleTest is built from Debian's sources with the cross compiler.
 if(KORVALA_TESTS)
   set(KORVALA_GTEST_SOURCE_DIR "/usr/src/googletest" CACHE PATH "GoogleTest sources for the Windows tests")
