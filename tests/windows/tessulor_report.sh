@@ -72,6 +72,18 @@ has_line " - HW target does not work: If you expect it should, then make sure to
 has_line " - SW target does not work: make sure Media SDK DLL (e.g. libmfxsw64.dll)"
 [ "$(tail -n 1 "$out.lf")" = "Analysis complete... [press ENTER]" ] || fail "last line: $(tail -n 1 "$out.lf")"
 
+# The switches and the wait through Wine's C runtime: wide arguments, a notice for an unknown
+# one, the usage block with no wait, and a wait that an ENTER on a pipe ends.
+usage=$("$wine_run" "$exe" -H -h </dev/null 2>/dev/null | tr -d '\r')
+expected_usage=$(printf '%s\n' "Orvanta 2017 - Tessulor (64-bit)" "" "Unknown option!  (-h for usage details)" "" \
+  "Usage:" "  -skipAPI     : Skip query for installed Media SDK API support")
+[ "$(head -n 6 <<<"$usage")" = "$expected_usage" ] || fail "usage run:"$'\n'"$usage"
+[ "$(tail -n 1 <<<"$usage")" = "  -h           : Print usage details" ] || fail "usage ends: $(tail -n 1 <<<"$usage")"
+short=$(printf '\n' | "$wine_run" "$exe" -skipAPI -skipPackage -skipDShow -skipMFT 2>/dev/null | tr -d '\r')
+[ "$(tail -n 3 <<<"$short")" = $'\tArch:\t64-bit\n\nAnalysis complete... [press ENTER]' ] ||
+  fail "skipped run ends:"$'\n'"$short"
+grep -q "Installed\|Tips:" <<<"$short" && fail "a skipped section ran:"$'\n'"$short"
+
 if [ "$failures" -ne 0 ]; then
   echo "--- report ---"; cat "$out.lf"
   echo "$failures check(s) failed"

@@ -117,7 +117,8 @@ class Host {
 
   // Loads the library (dlopen RTLD_NOW | RTLD_LOCAL, or LoadLibrary), then calls
   // AvisynthPluginInit3; returns its text.
-  // A path without '/' means a file in the current directory, never a library search.
+  // On POSIX a path without '/' means a file in the current directory, never a library
+  // search; on Windows LoadLibrary searches as it always does.
   std::string LoadPlugin(const std::string& path);
   // The same for plugin code linked into this program.
   std::string InitPlugin(InitFunc init);
