@@ -19,7 +19,7 @@ else()
   message(STATUS "Media SDK dispatcher: the stand-in (every session request answers MFX_ERR_UNSUPPORTED)")
 endif()
 
-# The SIMD and benchmark parts need no change; benchmarks are for the native build only.
+# Benchmarks measure the native build only.
 set(KORVALA_BENCHMARKS OFF)
 
 # The tests need the GCC host harness and Wine: an MSVC build makes the two programs only.
