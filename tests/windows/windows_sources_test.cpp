@@ -66,8 +66,8 @@ bool ConnectAll(tessulor::WmiSystemInfoSource& source) {
   return true;
 }
 
-// One process: COM security can be set once per process, so the report and the raw reads it
-// is checked against share this connection order.
+// The raw values come through a connection of their own, ended before the report makes its.
+// Wine's COM lets a process set its security again; on Windows the second call would fail.
 TEST(WmiReport, PrintsWhatWineAnswersInTheReportsFormat) {
   std::vector<std::vector<PropertyValue>> devices, processors, systems, products;
   {
