@@ -1,15 +1,24 @@
-// Conversions between COM's types and the report's own.
+// Conversions between COM's types and the report's own, and an owner for interface pointers.
 #pragma once
 
 #include <windows.h>
 #include <oleauto.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "platform_types.h"
 
 namespace tessulor {
+
+struct ComRelease {
+  void operator()(IUnknown* object) const { object->Release(); }
+};
+
+// One reference to a COM object, released when the owner goes.
+template <typename T>
+using ComRef = std::unique_ptr<T, ComRelease>;
 
 inline GUID ToGuid(const Guid& id) {
   static_assert(sizeof(GUID) == sizeof(Guid), "GUID layouts differ");

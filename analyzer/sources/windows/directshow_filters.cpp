@@ -11,9 +11,6 @@ namespace {
 class DirectShowPropertyBag : public FilterPropertyBag {
  public:
   explicit DirectShowPropertyBag(IPropertyBag* bag) : bag_(bag) {}
-  ~DirectShowPropertyBag() override { bag_->Release(); }
-  DirectShowPropertyBag(const DirectShowPropertyBag&) = delete;
-  DirectShowPropertyBag& operator=(const DirectShowPropertyBag&) = delete;
 
   // The variant asks for a string; only a string that comes back as one counts.
   HResult Read(const std::wstring& property, PropertyValue& value) override {
@@ -28,80 +25,59 @@ class DirectShowPropertyBag : public FilterPropertyBag {
   }
 
  private:
-  IPropertyBag* bag_;
+  ComRef<IPropertyBag> bag_;
 };
 
 class DirectShowMoniker : public FilterMoniker {
  public:
   explicit DirectShowMoniker(IMoniker* moniker) : moniker_(moniker) {}
-  ~DirectShowMoniker() override { moniker_->Release(); }
-  DirectShowMoniker(const DirectShowMoniker&) = delete;
-  DirectShowMoniker& operator=(const DirectShowMoniker&) = delete;
 
   HResult BindToStorage(std::unique_ptr<FilterPropertyBag>& bag) override {
     IPropertyBag* raw = nullptr;
     const HRESULT hr = moniker_->BindToStorage(nullptr, nullptr, IID_IPropertyBag, reinterpret_cast<void**>(&raw));
-    if (SUCCEEDED(hr) && raw) {
-      bag = std::make_unique<DirectShowPropertyBag>(raw);
-    } else {
-      if (raw) raw->Release();
-      bag.reset();
-    }
-    return SUCCEEDED(hr) && !raw ? E_POINTER : hr;
+    ComRef<IPropertyBag> owned(raw);
+    bag.reset(SUCCEEDED(hr) && owned ? new DirectShowPropertyBag(owned.release()) : nullptr);
+    return SUCCEEDED(hr) && !bag ? E_POINTER : hr;
   }
 
  private:
-  IMoniker* moniker_;
+  ComRef<IMoniker> moniker_;
 };
 
 class DirectShowMonikerEnumerator : public FilterMonikerEnumerator {
  public:
   explicit DirectShowMonikerEnumerator(IEnumMoniker* enumerator) : enumerator_(enumerator) {}
-  ~DirectShowMonikerEnumerator() override { enumerator_->Release(); }
-  DirectShowMonikerEnumerator(const DirectShowMonikerEnumerator&) = delete;
-  DirectShowMonikerEnumerator& operator=(const DirectShowMonikerEnumerator&) = delete;
 
   HResult Reset() override { return enumerator_->Reset(); }
 
+  // S_OK without a moniker counts as the end of the walk.
   HResult Next(std::unique_ptr<FilterMoniker>& moniker) override {
     IMoniker* raw = nullptr;
     ULONG fetched = 0;
     const HRESULT hr = enumerator_->Next(1, &raw, &fetched);
-    if (hr == S_OK && raw) {
-      moniker = std::make_unique<DirectShowMoniker>(raw);
-      return hr;
-    }
-    if (raw) raw->Release();
-    moniker.reset();
-    return hr == S_OK ? S_FALSE : hr;
+    ComRef<IMoniker> owned(raw);
+    moniker.reset(hr == S_OK && owned ? new DirectShowMoniker(owned.release()) : nullptr);
+    return hr == S_OK && !moniker ? S_FALSE : hr;
   }
 
  private:
-  IEnumMoniker* enumerator_;
+  ComRef<IEnumMoniker> enumerator_;
 };
 
 class SystemDeviceEnumerator : public FilterDeviceEnumerator {
  public:
   explicit SystemDeviceEnumerator(ICreateDevEnum* devices) : devices_(devices) {}
-  ~SystemDeviceEnumerator() override { devices_->Release(); }
-  SystemDeviceEnumerator(const SystemDeviceEnumerator&) = delete;
-  SystemDeviceEnumerator& operator=(const SystemDeviceEnumerator&) = delete;
 
   HResult CreateClassEnumerator(const Guid& category, std::unique_ptr<FilterMonikerEnumerator>& enumerator) override {
     IEnumMoniker* raw = nullptr;
-    const GUID id = ToGuid(category);
-    const HRESULT hr = devices_->CreateClassEnumerator(id, &raw, 0);
-    if (hr == S_OK && raw) {
-      enumerator = std::make_unique<DirectShowMonikerEnumerator>(raw);
-    } else {
-      if (raw) raw->Release();
-      enumerator.reset();
-    }
+    const HRESULT hr = devices_->CreateClassEnumerator(ToGuid(category), &raw, 0);
+    ComRef<IEnumMoniker> owned(raw);
+    enumerator.reset(hr == S_OK && owned ? new DirectShowMonikerEnumerator(owned.release()) : nullptr);
     return hr;
   }
 
  private:
-  ICreateDevEnum* devices_;
+  ComRef<ICreateDevEnum> devices_;
 };
 
 class Win32RegistryKey : public RegistryKey {
@@ -133,23 +109,15 @@ HResult DirectShowFilterSource::CreateDeviceEnumerator(std::unique_ptr<FilterDev
   ICreateDevEnum* raw = nullptr;
   const HRESULT hr = CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
                                       reinterpret_cast<void**>(&raw));
-  if (SUCCEEDED(hr) && raw) {
-    enumerator = std::make_unique<SystemDeviceEnumerator>(raw);
-    return hr;
-  }
-  if (raw) raw->Release();
-  enumerator.reset();
-  return FAILED(hr) ? hr : E_POINTER;
+  ComRef<ICreateDevEnum> owned(raw);
+  enumerator.reset(SUCCEEDED(hr) && owned ? new SystemDeviceEnumerator(owned.release()) : nullptr);
+  return SUCCEEDED(hr) && !enumerator ? E_POINTER : hr;
 }
 
 long DirectShowFilterSource::OpenLocalMachineKey(const std::wstring& path, std::unique_ptr<RegistryKey>& key) {
   HKEY raw = nullptr;
   const LONG status = RegOpenKeyW(HKEY_LOCAL_MACHINE, path.c_str(), &raw);
-  if (status == ERROR_SUCCESS) {
-    key = std::make_unique<Win32RegistryKey>(raw);
-  } else {
-    key.reset();
-  }
+  key.reset(status == ERROR_SUCCESS ? new Win32RegistryKey(raw) : nullptr);
   return status;
 }
 

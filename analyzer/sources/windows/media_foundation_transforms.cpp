@@ -18,12 +18,7 @@ struct ActivationArray {
 class MediaFoundationActivation : public TransformActivation {
  public:
   MediaFoundationActivation(IMFActivate* activation, std::shared_ptr<ActivationArray> array)
-      : activation_(activation), array_(std::move(array)) {}
-  ~MediaFoundationActivation() override {
-    if (activation_) activation_->Release();
-  }
-  MediaFoundationActivation(const MediaFoundationActivation&) = delete;
-  MediaFoundationActivation& operator=(const MediaFoundationActivation&) = delete;
+      : array_(std::move(array)), activation_(activation) {}
 
   HResult GetClsid(Guid& clsid) override {
     if (!activation_) return E_POINTER;
@@ -44,8 +39,9 @@ class MediaFoundationActivation : public TransformActivation {
   }
 
  private:
-  IMFActivate* activation_;
+  // Declared first so it goes last: the array is freed after the object is released.
   std::shared_ptr<ActivationArray> array_;
+  ComRef<IMFActivate> activation_;
 };
 
 }  // namespace

@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
+#include <wbemidl.h>
+
+#include "com_helpers.h"
 #include "filter_listing.h"
 #include "system_report.h"
 #include "transform_listing.h"
-
-struct IWbemLocator;
-struct IWbemServices;
 
 namespace tessulor {
 
@@ -19,18 +19,14 @@ class WmiSystemInfoSource : public SystemInfoSource {
  public:
   WmiSystemInfoSource() = default;
   ~WmiSystemInfoSource() override;
-  WmiSystemInfoSource(const WmiSystemInfoSource&) = delete;
-  WmiSystemInfoSource& operator=(const WmiSystemInfoSource&) = delete;
 
   HResult Connect(ConnectionStep step) override;
   HResult ExecQuery(const std::wstring& wql, std::unique_ptr<SystemObjectEnumerator>& result) override;
   void Disconnect() override;
 
  private:
-  void ReleaseConnection();
-
-  IWbemLocator* locator_ = nullptr;
-  IWbemServices* services_ = nullptr;
+  ComRef<IWbemLocator> locator_;
+  ComRef<IWbemServices> services_;
   bool comInitialized_ = false;
 };
 

@@ -10,9 +10,6 @@ namespace {
 class WmiObject : public SystemObject {
  public:
   explicit WmiObject(IWbemClassObject* object) : object_(object) {}
-  ~WmiObject() override { object_->Release(); }
-  WmiObject(const WmiObject&) = delete;
-  WmiObject& operator=(const WmiObject&) = delete;
 
   HResult Get(const std::wstring& property, PropertyValue& value) override {
     VARIANT v;
@@ -24,39 +21,29 @@ class WmiObject : public SystemObject {
   }
 
  private:
-  IWbemClassObject* object_;
+  ComRef<IWbemClassObject> object_;
 };
 
 class WmiEnumerator : public SystemObjectEnumerator {
  public:
   explicit WmiEnumerator(IEnumWbemClassObject* enumerator) : enumerator_(enumerator) {}
-  ~WmiEnumerator() override { enumerator_->Release(); }
-  WmiEnumerator(const WmiEnumerator&) = delete;
-  WmiEnumerator& operator=(const WmiEnumerator&) = delete;
 
   HResult Next(std::unique_ptr<SystemObject>& object) override {
-    IWbemClassObject* item = nullptr;
+    IWbemClassObject* raw = nullptr;
     ULONG returned = 0;
-    const HRESULT hr = enumerator_->Next(WBEM_INFINITE, 1, &item, &returned);
-    if (returned == 1 && item) {
-      object = std::make_unique<WmiObject>(item);
-    } else {
-      if (item) item->Release();
-      object.reset();
-    }
+    const HRESULT hr = enumerator_->Next(WBEM_INFINITE, 1, &raw, &returned);
+    ComRef<IWbemClassObject> item(raw);
+    object.reset(returned == 1 && item ? new WmiObject(item.release()) : nullptr);
     return hr;
   }
 
  private:
-  IEnumWbemClassObject* enumerator_;
+  ComRef<IEnumWbemClassObject> enumerator_;
 };
 
 }  // namespace
 
-WmiSystemInfoSource::~WmiSystemInfoSource() {
-  ReleaseConnection();
-  if (comInitialized_) CoUninitialize();
-}
+WmiSystemInfoSource::~WmiSystemInfoSource() { Disconnect(); }
 
 HResult WmiSystemInfoSource::Connect(ConnectionStep step) {
   switch (step) {
@@ -68,17 +55,24 @@ HResult WmiSystemInfoSource::Connect(ConnectionStep step) {
     case ConnectionStep::kInitializeSecurity:
       return CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_DEFAULT,
                                   RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr);
-    case ConnectionStep::kCreateLocator:
-      return CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
-                              reinterpret_cast<void**>(&locator_));
+    case ConnectionStep::kCreateLocator: {
+      IWbemLocator* raw = nullptr;
+      const HRESULT hr = CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
+                                          reinterpret_cast<void**>(&raw));
+      locator_.reset(raw);
+      return hr;
+    }
     case ConnectionStep::kConnectServer: {
       if (!locator_) return E_POINTER;
       Bstr ns(L"root\\CIMV2");
-      return locator_->ConnectServer(ns.get(), nullptr, nullptr, nullptr, 0, nullptr, nullptr, &services_);
+      IWbemServices* raw = nullptr;
+      const HRESULT hr = locator_->ConnectServer(ns.get(), nullptr, nullptr, nullptr, 0, nullptr, nullptr, &raw);
+      services_.reset(raw);
+      return hr;
     }
     case ConnectionStep::kSetProxyBlanket:
       if (!services_) return E_POINTER;
-      return CoSetProxyBlanket(services_, RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr, RPC_C_AUTHN_LEVEL_CALL,
+      return CoSetProxyBlanket(services_.get(), RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr, RPC_C_AUTHN_LEVEL_CALL,
                                RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE);
   }
   return E_INVALIDARG;
@@ -89,27 +83,18 @@ HResult WmiSystemInfoSource::ExecQuery(const std::wstring& wql, std::unique_ptr<
   if (!services_) return E_POINTER;
   Bstr language(L"WQL");
   Bstr query(wql.c_str());
-  IEnumWbemClassObject* enumerator = nullptr;
+  IEnumWbemClassObject* raw = nullptr;
   const HRESULT hr = services_->ExecQuery(language.get(), query.get(),
-                                          WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY, nullptr,
-                                          &enumerator);
-  if (SUCCEEDED(hr) && enumerator) {
-    result = std::make_unique<WmiEnumerator>(enumerator);
-  } else if (enumerator) {
-    enumerator->Release();
-  }
+                                          WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY, nullptr, &raw);
+  ComRef<IEnumWbemClassObject> enumerator(raw);
+  if (SUCCEEDED(hr) && enumerator) result = std::make_unique<WmiEnumerator>(enumerator.release());
   return hr;
 }
 
-void WmiSystemInfoSource::ReleaseConnection() {
-  if (services_) services_->Release();
-  if (locator_) locator_->Release();
-  services_ = nullptr;
-  locator_ = nullptr;
-}
-
+// The services before the locator, then COM itself.
 void WmiSystemInfoSource::Disconnect() {
-  ReleaseConnection();
+  services_.reset();
+  locator_.reset();
   if (comInitialized_) CoUninitialize();
   comInitialized_ = false;
 }
