@@ -3,22 +3,16 @@
 
 #include <string>
 
+#include "expected_text.h"
 #include "run_tessulor.h"
 
+using tessulor_test::kNotice;
+using tessulor_test::kTitle;
+using tessulor_test::kUsage;
 using tessulor_test::RunTessulor;
 
 namespace {
 
-const std::string kTitle = "Orvanta 2017 - Tessulor (64-bit)\n\n";
-const std::string kUsage =
-    "Usage:\n"
-    "  -skipAPI     : Skip query for installed Media SDK API support\n"
-    "  -skipPackage : Skip query for installed Media SDK packages\n"
-    "  -skipDShow   : Skip query for installed DirectShow filters\n"
-    "  -skipMFT     : Skip query for installed MFTs\n"
-    "  -skipWait    : Do not wait for user key press on analysis completion\n"
-    "  -h           : Print usage details\n\n";
-const std::string kNotice = "Unknown option!  (-h for usage details)\n\n";
 const std::string kApiHeader = "\nThe following versions of Media SDK API are supported by platform/driver\n";
 const std::string kDone = "\nAnalysis complete... [press ENTER]\n";
 

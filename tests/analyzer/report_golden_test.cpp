@@ -11,6 +11,7 @@
 
 #include "capture.h"
 #include "driver.h"
+#include "expected_text.h"
 #include "fake_sources.h"
 
 using namespace tessulor_test;
@@ -97,8 +98,7 @@ Outcome RunWhole(std::vector<const wchar_t*> args, FakeSystemInfo system, const 
 
 TEST(WholeReport, DefaultRunPrintsEverySectionInOrderAndWaitsForOneCharacter) {
   const Outcome r = RunWhole({}, BaselineSystem());
-  EXPECT_EQ("Orvanta 2017 - Tessulor (64-bit)\n\n"
-            "\n<api table>\n" +
+  EXPECT_EQ(kTitle + "\n<api table>\n" +
                 kBaselineSystem + kPackagesHead + "\tIntel(R) Media SDK 2017 R1\n" +
                 "\nInstalled Media SDK DirectShow filters:\n"
                 "\nInstalled Intel Media Foundation Transforms:\n\n\n"
@@ -109,16 +109,6 @@ TEST(WholeReport, DefaultRunPrintsEverySectionInOrderAndWaitsForOneCharacter) {
 }
 
 TEST(WholeReport, SwitchesUsageAndTips) {
-  const std::string title = "Orvanta 2017 - Tessulor (64-bit)\n\n";
-  const std::string usage =
-      "Usage:\n"
-      "  -skipAPI     : Skip query for installed Media SDK API support\n"
-      "  -skipPackage : Skip query for installed Media SDK packages\n"
-      "  -skipDShow   : Skip query for installed DirectShow filters\n"
-      "  -skipMFT     : Skip query for installed MFTs\n"
-      "  -skipWait    : Do not wait for user key press on analysis completion\n"
-      "  -h           : Print usage details\n\n";
-  const std::string notice = "Unknown option!  (-h for usage details)\n\n";
   const std::string quiet = kBaselineSystem;  // all five skips leave only this
   struct Case {
     std::vector<const wchar_t*> args;
@@ -126,17 +116,17 @@ TEST(WholeReport, SwitchesUsageAndTips) {
     std::string expected;
     int probeRuns;
   } cases[] = {
-      {{L"-h"}, false, false, title + usage, 0},
-      {{L"-x", L"-h", L"/?"}, false, false, title + notice + notice + usage, 0},
-      {{L"-skipAPI", L"-skipPackage", L"-skipDShow", L"-skipMFT", L"-skipWait"}, false, false, title + quiet, 0},
+      {{L"-h"}, false, false, kTitle + kUsage, 0},
+      {{L"-x", L"-h", L"/?"}, false, false, kTitle + kNotice + kNotice + kUsage, 0},
+      {{L"-skipAPI", L"-skipPackage", L"-skipDShow", L"-skipMFT", L"-skipWait"}, false, false, kTitle + quiet, 0},
       {{L"-skipWait", L"-skipWait", L"-skipAPI", L"-skipPackage", L"-skipMFT", L"-skipDShow"}, true, true,
-       title + quiet, 0},
+       kTitle + quiet, 0},
       {{L"-H", L"-skipapi", L"-help", L"--skipAPI", L"-skipPackage", L"-skipDShow", L"-skipMFT", L"-skipWait"},
-       true, false, title + notice + notice + notice + notice + "\n<api table>\n" + quiet + "\n\nTips:\n" + kSwTips,
+       true, false, kTitle + kNotice + kNotice + kNotice + kNotice + "\n<api table>\n" + quiet + "\n\nTips:\n" + kSwTips,
        1},
-      {{L"-skipPackage", L"-skipDShow", L"-skipMFT", L"-skipWait"}, true, true, title + "\n<api table>\n" + quiet, 1},
+      {{L"-skipPackage", L"-skipDShow", L"-skipMFT", L"-skipWait"}, true, true, kTitle + "\n<api table>\n" + quiet, 1},
       {{L"-skipPackage", L"-skipDShow", L"-skipMFT", L"-skipWait"}, false, true,
-       title + "\n<api table>\n" + quiet + "\n\nTips:\n" + kHwTips, 1},
+       kTitle + "\n<api table>\n" + quiet + "\n\nTips:\n" + kHwTips, 1},
   };
   for (const Case& c : cases) {
     const Outcome r = RunWhole(c.args, BaselineSystem(), "", c.hw, c.sw);
