@@ -53,8 +53,8 @@ enum class PrimeResult {
 };
 
 // Two-file priming: allocate DataAVC/DataMVC (unless the state holds them already), read the
-// first block of each file, find each file's first delimiter. Both files should be open in the state's stream buffers; a file
-// that is not open counts as one that can't be read.
+// first block of each file, find each file's first delimiter. Both files should be open in the
+// state's stream buffers; a file that is not open counts as one that can't be read.
 PrimeResult PrimeStreams(ReaderState& state);
 
 // The message the clip raises for a priming result other than Ok ("" for Ok).

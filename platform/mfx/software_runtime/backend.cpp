@@ -439,10 +439,15 @@ class SoftwareBackend : public mfxrt::Backend {
     auto decode = std::make_unique<DecodeContext>(*par);
     static const std::vector<std::uint8_t> kNone;
     const bool vc1 = par->mfx.CodecId == MFX_CODEC_VC1 && sameHeader;
-    int reorder = 0;
-    if (par->mfx.CodecId == MFX_CODEC_AVC)
-      reorder = static_cast<int>(sameHeader ? std::max(ReorderDepth(state.sps), mvc ? ReorderDepth(state.subset.sps) : 0u) : 16u);
-    mfxStatus st = decode->Open(par->mfx.CodecId, mvc, baseView, dependentView, reorder, vc1 ? state.sequenceBytes : kNone);
+    // AVC pictures are held back as deep as the header's sequences need, or as deep as any
+    // stream may when Init's parameters come from no header of ours.
+    std::uint32_t reorder = 0;
+    if (par->mfx.CodecId == MFX_CODEC_AVC) {
+      reorder = sameHeader ? ReorderDepth(state.sps) : 16;
+      if (sameHeader && mvc) reorder = std::max(reorder, ReorderDepth(state.subset.sps));
+    }
+    mfxStatus st = decode->Open(par->mfx.CodecId, mvc, baseView, dependentView, static_cast<int>(reorder),
+                                vc1 ? state.sequenceBytes : kNone);
     if (st != MFX_ERR_NONE) return st;
     state.decode = std::move(decode);
     return MFX_ERR_NONE;
