@@ -275,7 +275,7 @@ void Korvala::DescribeClip(int numFrames) {
   std::memset(&m_vi, 0, sizeof m_vi);
   m_vi.width = info.Width;
   m_vi.height = korvala::ReportedHeight(info.Height);
-  m_vi.pixel_type = info.FourCC == MFX_FOURCC_P010 ? CS_YUV420P10 : CS_YV12;
+  m_vi.pixel_type = info.FourCC == MFX_FOURCC_P010 ? VideoInfo::CS_YUV420P10 : VideoInfo::CS_YV12;
   uint32_t numerator = info.FrameRateExtN;
   uint32_t denominator = info.FrameRateExtD;
   korvala::ReduceFrameRate(numerator, denominator);

@@ -20,7 +20,7 @@ int Korvala::GetFreeFrameSurface() const {
 
 PVideoFrame Korvala::MakeBlankFrame(IScriptEnvironment* env) {
   PVideoFrame frame = env->NewVideoFrame(m_vi, 64);
-  const bool tenBit = m_vi.pixel_type == CS_YUV420P10;
+  const bool tenBit = m_vi.pixel_type == VideoInfo::CS_YUV420P10;
   for (int plane : {PLANAR_Y, PLANAR_U, PLANAR_V}) {
     uint8_t* dst = frame->GetWritePtr(plane);
     const int pitch = frame->GetPitch(plane);
@@ -63,7 +63,7 @@ void Korvala::CopySurface(PVideoFrame& frame, const uint8_t* y, const uint8_t* u
   const int rowU = frame->GetRowSize(PLANAR_U);
   const int heightY = frame->GetHeight(PLANAR_Y);
   const int heightU = frame->GetHeight(PLANAR_U);
-  if (m_vi.pixel_type == CS_YUV420P10) {
+  if (m_vi.pixel_type == VideoInfo::CS_YUV420P10) {
     korvala::ShiftLuma10(dstY, pitchY, y, pitch, rowY, heightY, m_paths);
     korvala::SplitChroma10(dstU, dstV, pitchU, uv, pitch, rowU, heightU, m_paths);
   } else {
@@ -136,7 +136,7 @@ PVideoFrame __stdcall Korvala::GetFrame(int n, IScriptEnvironment* env) {
     const uint16_t view = out->Info.FrameId.ViewId;
     if (static_cast<uint32_t>(m_viewId) <= 1 && view != m_viewId) continue;
 
-    if (m_vi.pixel_type == CS_YV12 && m_viewId == -2 && view == 0) {
+    if (m_vi.pixel_type == VideoInfo::CS_YV12 && m_viewId == -2 && view == 0) {
       if (n == 0) {
         Stash(*out);
         continue;

@@ -11,6 +11,8 @@
 
 namespace {
 
+using VI = VideoInfo;  // the pixel types are its members, as in AviSynth+
+
 static_assert(sizeof(VideoInfo) == 48 && std::is_trivially_copyable_v<VideoInfo>);
 static_assert(offsetof(VideoInfo, fps_numerator) == 8 && offsetof(VideoInfo, num_frames) == 16 &&
               offsetof(VideoInfo, pixel_type) == 20 && offsetof(VideoInfo, audio_samples_per_second) == 24 &&
@@ -40,9 +42,9 @@ static_assert(offsetof(AVS_Linkage, NumComponents) == 2104);
 static_assert(offsetof(AVS_Linkage, IsPlanarRGBA) == 2280);
 static_assert(sizeof(AVS_Linkage) == 2296);
 
-static_assert(CS_YV12 == int(0xA0000008u) && CS_I420 == int(0xA0000010u) && CS_YUV420P10 == int(0xA0050008u) &&
-              CS_YUV420P16 == int(0xA0010008u) && CS_YV16 == int(0xA0000308u) && CS_YV24 == int(0xA000030Bu) &&
-              CS_Y8 == int(0xE0000000u) && CS_YUY2 == 0x60000004 && CS_BGR32 == 0x50000002);
+static_assert(VI::CS_YV12 == int(0xA0000008u) && VI::CS_I420 == int(0xA0000010u) && VI::CS_YUV420P10 == int(0xA0050008u) &&
+              VI::CS_YUV420P16 == int(0xA0010008u) && VI::CS_YV16 == int(0xA0000308u) && VI::CS_YV24 == int(0xA000030Bu) &&
+              VI::CS_Y8 == int(0xE0000000u) && VI::CS_YUY2 == 0x60000004 && VI::CS_BGR32 == 0x50000002);
 static_assert(PLANAR_Y == 1 && PLANAR_U == 2 && PLANAR_V == 4 && PLANAR_Y_ALIGNED == 9 && PLANAR_A == 16);
 static_assert(CPUF_SSE2 == 0x20 && CPUF_SSSE3 == 0x200 && CPUF_SSE4_1 == 0x400 && CPUF_AVX == 0x800 &&
               CPUF_SSE4_2 == 0x1000 && CPUF_AVX2 == 0x2000 && CPUF_FMA3 == 0x4000);
@@ -59,33 +61,33 @@ constexpr VideoInfo Format(int pixelType, int width = 70, int height = 30) {
 }
 
 // Geometry AviSynth+ gives a 70x30 frame: row sizes in bytes.
-static_assert(Format(CS_YV12).RowSize(PLANAR_Y) == 70 && Format(CS_YV12).RowSize(PLANAR_U) == 35 &&
-              Format(CS_YV12).RowSize(PLANAR_Y_ALIGNED) == 128);
-static_assert(Format(CS_YUV420P10).RowSize(PLANAR_Y) == 140 && Format(CS_YUV420P10).RowSize(PLANAR_V) == 70);
-static_assert(Format(CS_Y8).RowSize(PLANAR_U) == 0);
-static_assert(Format(CS_YUY2).RowSize() == 140);
+static_assert(Format(VI::CS_YV12).RowSize(PLANAR_Y) == 70 && Format(VI::CS_YV12).RowSize(PLANAR_U) == 35 &&
+              Format(VI::CS_YV12).RowSize(PLANAR_Y_ALIGNED) == 128);
+static_assert(Format(VI::CS_YUV420P10).RowSize(PLANAR_Y) == 140 && Format(VI::CS_YUV420P10).RowSize(PLANAR_V) == 70);
+static_assert(Format(VI::CS_Y8).RowSize(PLANAR_U) == 0);
+static_assert(Format(VI::CS_YUY2).RowSize() == 140);
 
-static_assert(Format(CS_YV12).BitsPerComponent() == 8 && Format(CS_YUV420P10).BitsPerComponent() == 10 &&
-              Format(CS_YUV420P16).BitsPerComponent() == 16 && Format(CS_YUV420PS).BitsPerComponent() == 32 &&
-              Format(CS_YUV420P12).BitsPerComponent() == 12 && Format(CS_YUV420P14).BitsPerComponent() == 14);
-static_assert(Format(CS_YV12).ComponentSize() == 1 && Format(CS_YUV420P10).ComponentSize() == 2 &&
-              Format(CS_YUV420PS).ComponentSize() == 4);
+static_assert(Format(VI::CS_YV12).BitsPerComponent() == 8 && Format(VI::CS_YUV420P10).BitsPerComponent() == 10 &&
+              Format(VI::CS_YUV420P16).BitsPerComponent() == 16 && Format(VI::CS_YUV420PS).BitsPerComponent() == 32 &&
+              Format(VI::CS_YUV420P12).BitsPerComponent() == 12 && Format(VI::CS_YUV420P14).BitsPerComponent() == 14);
+static_assert(Format(VI::CS_YV12).ComponentSize() == 1 && Format(VI::CS_YUV420P10).ComponentSize() == 2 &&
+              Format(VI::CS_YUV420PS).ComponentSize() == 4);
 
-static_assert(Format(CS_YV12).GetPlaneWidthSubsampling(PLANAR_U) == 1 &&
-              Format(CS_YV12).GetPlaneHeightSubsampling(PLANAR_V) == 1 &&
-              Format(CS_YV12).GetPlaneWidthSubsampling(PLANAR_Y) == 0);
-static_assert(Format(CS_YV16).GetPlaneWidthSubsampling(PLANAR_U) == 1 &&
-              Format(CS_YV16).GetPlaneHeightSubsampling(PLANAR_U) == 0);
-static_assert(Format(CS_YV24).GetPlaneWidthSubsampling(PLANAR_U) == 0 &&
-              Format(CS_YV24).GetPlaneHeightSubsampling(PLANAR_U_ALIGNED) == 0);
+static_assert(Format(VI::CS_YV12).GetPlaneWidthSubsampling(PLANAR_U) == 1 &&
+              Format(VI::CS_YV12).GetPlaneHeightSubsampling(PLANAR_V) == 1 &&
+              Format(VI::CS_YV12).GetPlaneWidthSubsampling(PLANAR_Y) == 0);
+static_assert(Format(VI::CS_YV16).GetPlaneWidthSubsampling(PLANAR_U) == 1 &&
+              Format(VI::CS_YV16).GetPlaneHeightSubsampling(PLANAR_U) == 0);
+static_assert(Format(VI::CS_YV24).GetPlaneWidthSubsampling(PLANAR_U) == 0 &&
+              Format(VI::CS_YV24).GetPlaneHeightSubsampling(PLANAR_U_ALIGNED) == 0);
 
-static_assert(Format(CS_YV12).IsYV12() && Format(CS_I420).IsYV12() && !Format(CS_YUV420P10).IsYV12());
-static_assert(Format(CS_YUV420P10).Is420() && Format(CS_YV16).Is422() && Format(CS_YV24).Is444() &&
-              !Format(CS_Y8).Is420());
-static_assert(Format(CS_Y8).IsY() && !Format(CS_YV12).IsY() && Format(CS_Y8).NumComponents() == 1);
-static_assert(Format(CS_YUY2).IsYUY2() && !Format(CS_YUY2).IsPlanar() && !Format(CS_YV12).IsYUY2());
-static_assert(Format(CS_I420).IsColorSpace(CS_YV12) && !Format(CS_YUV420P10).IsColorSpace(CS_YV12));
-static_assert(Format(CS_YV12).IsVPlaneFirst() && !Format(CS_I420).IsVPlaneFirst());
+static_assert(Format(VI::CS_YV12).IsYV12() && Format(VI::CS_I420).IsYV12() && !Format(VI::CS_YUV420P10).IsYV12());
+static_assert(Format(VI::CS_YUV420P10).Is420() && Format(VI::CS_YV16).Is422() && Format(VI::CS_YV24).Is444() &&
+              !Format(VI::CS_Y8).Is420());
+static_assert(Format(VI::CS_Y8).IsY() && !Format(VI::CS_YV12).IsY() && Format(VI::CS_Y8).NumComponents() == 1);
+static_assert(Format(VI::CS_YUY2).IsYUY2() && !Format(VI::CS_YUY2).IsPlanar() && !Format(VI::CS_YV12).IsYUY2());
+static_assert(Format(VI::CS_I420).IsColorSpace(VI::CS_YV12) && !Format(VI::CS_YUV420P10).IsColorSpace(VI::CS_YV12));
+static_assert(Format(VI::CS_YV12).IsVPlaneFirst() && !Format(VI::CS_I420).IsVPlaneFirst());
 
 template <class Method>
 uintptr_t VtableOffset(Method method) {

@@ -39,7 +39,7 @@ class TestSource : public IClip {
       env->ThrowError("TestSource: frame %d is not writable while shared", n);
     }
     const int planes[3] = {PLANAR_Y, PLANAR_U, PLANAR_V};
-    const int bits = vi_.pixel_type == CS_YV12 ? 8 : vi_.pixel_type == CS_YUV420P10 ? 10 : 16;
+    const int bits = vi_.pixel_type == VideoInfo::CS_YV12 ? 8 : vi_.pixel_type == VideoInfo::CS_YUV420P10 ? 10 : 16;
     for (int i = 0; i < 3; ++i) {
       BYTE* dst = frame->GetWritePtr(planes[i]);
       const int pitch = frame->GetPitch(planes[i]);
@@ -91,7 +91,7 @@ AVSValue __cdecl CreateTestSource(AVSValue args, void*, IScriptEnvironment* env)
   vi.num_frames = args[2].AsInt(10);
   vi.fps_numerator = 25;
   vi.fps_denominator = 1;
-  vi.pixel_type = bits == 8 ? CS_YV12 : bits == 10 ? CS_YUV420P10 : CS_YUV420P16;
+  vi.pixel_type = bits == 8 ? VideoInfo::CS_YV12 : bits == 10 ? VideoInfo::CS_YUV420P10 : VideoInfo::CS_YUV420P16;
   return AVSValue(new TestSource(vi, args[4].AsInt(0), args[5].AsInt(0), args[6].AsBool(false)));
 }
 

@@ -184,13 +184,13 @@ struct Described {
 
 TEST_F(PluginTest, TheClipDescribesItsPictures) {
   const Described cases[] = {
-      {mfxtest::Nv12(1920, 1080, 50, 2), 0, 1920, 1080, 25, 1, 10, CS_YV12},       // coded 1088
-      {mfxtest::Nv12(1280, 720, 24000, 1001), 0, 1280, 720, 24000, 1001, 10, CS_YV12},  // coded 720
-      {mfxtest::Nv12(1280, 736, 30, 1), 0, 1280, 720, 30, 1, 10, CS_YV12},
-      {mfxtest::Nv12(720, 576, 50, 2), 2, 720, 576, 50, 1, 20, CS_YV12},
-      {mfxtest::Nv12(720, 480, 24000, 1001), -2, 720, 480, 48000, 1001, 20, CS_YV12},
-      {mfxtest::P010(352, 288, 0, 1), 5, 352, 288, 0, 1, 10, CS_YUV420P10},
-      {mfxtest::P010(1920, 1080, 60, 1), 1, 1920, 1080, 60, 1, 10, CS_YUV420P10},
+      {mfxtest::Nv12(1920, 1080, 50, 2), 0, 1920, 1080, 25, 1, 10, VideoInfo::CS_YV12},       // coded 1088
+      {mfxtest::Nv12(1280, 720, 24000, 1001), 0, 1280, 720, 24000, 1001, 10, VideoInfo::CS_YV12},  // coded 720
+      {mfxtest::Nv12(1280, 736, 30, 1), 0, 1280, 720, 30, 1, 10, VideoInfo::CS_YV12},
+      {mfxtest::Nv12(720, 576, 50, 2), 2, 720, 576, 50, 1, 20, VideoInfo::CS_YV12},
+      {mfxtest::Nv12(720, 480, 24000, 1001), -2, 720, 480, 48000, 1001, 20, VideoInfo::CS_YV12},
+      {mfxtest::P010(352, 288, 0, 1), 5, 352, 288, 0, 1, 10, VideoInfo::CS_YUV420P10},
+      {mfxtest::P010(1920, 1080, 60, 1), 1, 1920, 1080, 60, 1, 10, VideoInfo::CS_YUV420P10},
   };
   const std::string file = File("a.h264", BaseView(2));
   for (const Described& c : cases) {

@@ -115,7 +115,7 @@ TEST_P(PluginOnGenerated, EveryFrameEqualsFfmpeg) {
   avshost::Host host;
   host.LoadPlugin(kPlugin);
   const VideoInfo vi = host.Invoke("Korvala", {path, "", g.frames, 0}).GetVideoInfo();
-  EXPECT_EQ(vi.pixel_type, g.deep ? CS_YUV420P10 : CS_YV12);
+  EXPECT_EQ(vi.pixel_type, g.deep ? VideoInfo::CS_YUV420P10 : VideoInfo::CS_YV12);
   EXPECT_EQ(vi.fps_numerator, 25u);
   EXPECT_EQ(vi.fps_denominator, 1u);
 }

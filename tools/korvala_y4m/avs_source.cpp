@@ -27,7 +27,7 @@ class KorvalaSource : public FrameSource {
       throw SourceError(std::string("korvala-y4m: ") + e.what());
     }
     vi_ = clip_->GetVideoInfo();
-    if (vi_.pixel_type != CS_YV12 && vi_.pixel_type != CS_YUV420P10)
+    if (vi_.pixel_type != VideoInfo::CS_YV12 && vi_.pixel_type != VideoInfo::CS_YUV420P10)
       throw SourceError("korvala-y4m: the clip's pixel type is neither YV12 nor YUV420P10");
   }
   ~KorvalaSource() override {
@@ -37,7 +37,7 @@ class KorvalaSource : public FrameSource {
 
   StreamFormat Format() const override {
     return StreamFormat{vi_.width, vi_.height, vi_.fps_numerator, vi_.fps_denominator,
-                        vi_.pixel_type == CS_YUV420P10};
+                        vi_.pixel_type == VideoInfo::CS_YUV420P10};
   }
   int NumFrames() const override { return vi_.num_frames; }
 

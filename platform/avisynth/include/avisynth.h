@@ -2,6 +2,10 @@
 // x86-64 Linux. Binary-compatible with an AviSynth+ host: the vtables, the AVS_Linkage slot
 // offsets and the object layouts below are those the host was measured with.
 //
+// Names stand where AviSynth+'s own header puts them (pixel types and image-type flags inside
+// VideoInfo; plane selectors, CPU flags and cache hints at namespace scope), so plugin code
+// written against one header compiles against the other.
+//
 // Every host-side operation of PClip, PVideoFrame, AVSValue and VideoFrame goes through the
 // host's function table, reached through the global `AVS_linkage` that the plugin defines and
 // sets in AvisynthPluginInit3. VideoInfo's helpers are computed here, from pixel_type.
@@ -32,77 +36,6 @@ typedef unsigned char BYTE;
 enum { AVISYNTH_INTERFACE_VERSION = 6 };
 
 enum { FRAME_ALIGN = 64 };
-
-// Pixel types: a bit field. Values are ints, as VideoInfo::pixel_type is.
-enum {
-  CS_BGR = 1 << 28,
-  CS_YUV = 1 << 29,
-  CS_INTERLEAVED = 1 << 30,
-  CS_PLANAR = INT_MIN,  // bit 31
-
-  CS_Shift_Sub_Width = 0,
-  CS_Shift_Sub_Height = 8,
-  CS_Shift_Sample_Bits = 16,
-
-  CS_Sub_Width_Mask = 7 << CS_Shift_Sub_Width,
-  CS_Sub_Width_1 = 3 << CS_Shift_Sub_Width,
-  CS_Sub_Width_2 = 0 << CS_Shift_Sub_Width,
-  CS_Sub_Width_4 = 1 << CS_Shift_Sub_Width,
-  CS_Sub_Height_Mask = 7 << CS_Shift_Sub_Height,
-  CS_Sub_Height_1 = 3 << CS_Shift_Sub_Height,
-  CS_Sub_Height_2 = 0 << CS_Shift_Sub_Height,
-  CS_Sub_Height_4 = 1 << CS_Shift_Sub_Height,
-
-  CS_VPlaneFirst = 1 << 3,
-  CS_UPlaneFirst = 1 << 4,
-  CS_YUVA = 1 << 27,
-
-  CS_Sample_Bits_Mask = 7 << CS_Shift_Sample_Bits,
-  CS_Sample_Bits_8 = 0 << CS_Shift_Sample_Bits,
-  CS_Sample_Bits_10 = 5 << CS_Shift_Sample_Bits,
-  CS_Sample_Bits_12 = 6 << CS_Shift_Sample_Bits,
-  CS_Sample_Bits_14 = 7 << CS_Shift_Sample_Bits,
-  CS_Sample_Bits_16 = 1 << CS_Shift_Sample_Bits,
-  CS_Sample_Bits_32 = 2 << CS_Shift_Sample_Bits,
-
-  // Bits that name a planar format; the plane order bits are left out, so YV12 matches I420.
-  CS_PLANAR_MASK = CS_PLANAR | CS_INTERLEAVED | CS_YUV | CS_BGR | CS_YUVA | CS_Sample_Bits_Mask |
-                   CS_Sub_Height_Mask | CS_Sub_Width_Mask,
-
-  CS_UNKNOWN = 0,
-  CS_BGR24 = (1 << 0) | CS_BGR | CS_INTERLEAVED,
-  CS_BGR32 = (1 << 1) | CS_BGR | CS_INTERLEAVED,
-  CS_YUY2 = (1 << 2) | CS_YUV | CS_INTERLEAVED,
-  CS_RGB24 = CS_BGR24,
-  CS_RGB32 = CS_BGR32,
-
-  CS_GENERIC_YUV420 = CS_PLANAR | CS_YUV | CS_VPlaneFirst | CS_Sub_Height_2 | CS_Sub_Width_2,
-  CS_GENERIC_YUV422 = CS_PLANAR | CS_YUV | CS_VPlaneFirst | CS_Sub_Height_1 | CS_Sub_Width_2,
-  CS_GENERIC_YUV444 = CS_PLANAR | CS_YUV | CS_VPlaneFirst | CS_Sub_Height_1 | CS_Sub_Width_1,
-  CS_GENERIC_Y = CS_PLANAR | CS_INTERLEAVED | CS_YUV,
-
-  CS_YV12 = CS_GENERIC_YUV420 | CS_Sample_Bits_8,
-  CS_I420 = CS_PLANAR | CS_YUV | CS_Sample_Bits_8 | CS_UPlaneFirst | CS_Sub_Height_2 | CS_Sub_Width_2,
-  CS_IYUV = CS_I420,
-  CS_YV16 = CS_GENERIC_YUV422 | CS_Sample_Bits_8,
-  CS_YV24 = CS_GENERIC_YUV444 | CS_Sample_Bits_8,
-  CS_Y8 = CS_GENERIC_Y | CS_Sample_Bits_8,
-
-  CS_YUV420P10 = CS_GENERIC_YUV420 | CS_Sample_Bits_10,
-  CS_YUV420P12 = CS_GENERIC_YUV420 | CS_Sample_Bits_12,
-  CS_YUV420P14 = CS_GENERIC_YUV420 | CS_Sample_Bits_14,
-  CS_YUV420P16 = CS_GENERIC_YUV420 | CS_Sample_Bits_16,
-  CS_YUV420PS = CS_GENERIC_YUV420 | CS_Sample_Bits_32,
-  CS_YUV422P10 = CS_GENERIC_YUV422 | CS_Sample_Bits_10,
-  CS_YUV422P16 = CS_GENERIC_YUV422 | CS_Sample_Bits_16,
-  CS_YUV444P10 = CS_GENERIC_YUV444 | CS_Sample_Bits_10,
-  CS_YUV444P16 = CS_GENERIC_YUV444 | CS_Sample_Bits_16,
-  CS_Y10 = CS_GENERIC_Y | CS_Sample_Bits_10,
-  CS_Y16 = CS_GENERIC_Y | CS_Sample_Bits_16,
-};
-
-// VideoInfo::image_type bits.
-enum { IT_BFF = 1 << 0, IT_TFF = 1 << 1, IT_FIELDBASED = 1 << 2 };
 
 enum { SAMPLE_INT8 = 1 << 0, SAMPLE_INT16 = 1 << 1, SAMPLE_INT24 = 1 << 2, SAMPLE_INT32 = 1 << 3, SAMPLE_FLOAT = 1 << 4 };
 
@@ -194,6 +127,74 @@ typedef void(__cdecl* ShutdownFunc)(void* user_data, IScriptEnvironment* env);
 
 // 48 bytes, trivially copyable. The helpers are computed from the fields, never by the host.
 struct VideoInfo {
+  // Pixel types: a bit field, named inside VideoInfo as in AviSynth+ (VideoInfo::CS_YV12).
+  enum AvsColorFormat {
+    CS_BGR = 1 << 28,
+    CS_YUV = 1 << 29,
+    CS_INTERLEAVED = 1 << 30,
+    CS_PLANAR = INT_MIN,  // bit 31
+
+    CS_Shift_Sub_Width = 0,
+    CS_Shift_Sub_Height = 8,
+    CS_Shift_Sample_Bits = 16,
+
+    CS_Sub_Width_Mask = 7 << CS_Shift_Sub_Width,
+    CS_Sub_Width_1 = 3 << CS_Shift_Sub_Width,
+    CS_Sub_Width_2 = 0 << CS_Shift_Sub_Width,
+    CS_Sub_Width_4 = 1 << CS_Shift_Sub_Width,
+    CS_Sub_Height_Mask = 7 << CS_Shift_Sub_Height,
+    CS_Sub_Height_1 = 3 << CS_Shift_Sub_Height,
+    CS_Sub_Height_2 = 0 << CS_Shift_Sub_Height,
+    CS_Sub_Height_4 = 1 << CS_Shift_Sub_Height,
+
+    CS_VPlaneFirst = 1 << 3,
+    CS_UPlaneFirst = 1 << 4,
+    CS_YUVA = 1 << 27,
+
+    CS_Sample_Bits_Mask = 7 << CS_Shift_Sample_Bits,
+    CS_Sample_Bits_8 = 0 << CS_Shift_Sample_Bits,
+    CS_Sample_Bits_10 = 5 << CS_Shift_Sample_Bits,
+    CS_Sample_Bits_12 = 6 << CS_Shift_Sample_Bits,
+    CS_Sample_Bits_14 = 7 << CS_Shift_Sample_Bits,
+    CS_Sample_Bits_16 = 1 << CS_Shift_Sample_Bits,
+    CS_Sample_Bits_32 = 2 << CS_Shift_Sample_Bits,
+
+    // Bits that name a planar format; the plane order bits are left out, so YV12 matches I420.
+    CS_PLANAR_MASK = CS_PLANAR | CS_INTERLEAVED | CS_YUV | CS_BGR | CS_YUVA | CS_Sample_Bits_Mask |
+                     CS_Sub_Height_Mask | CS_Sub_Width_Mask,
+
+    CS_UNKNOWN = 0,
+    CS_BGR24 = (1 << 0) | CS_BGR | CS_INTERLEAVED,
+    CS_BGR32 = (1 << 1) | CS_BGR | CS_INTERLEAVED,
+    CS_YUY2 = (1 << 2) | CS_YUV | CS_INTERLEAVED,
+    CS_RGB24 = CS_BGR24,
+    CS_RGB32 = CS_BGR32,
+
+    CS_GENERIC_YUV420 = CS_PLANAR | CS_YUV | CS_VPlaneFirst | CS_Sub_Height_2 | CS_Sub_Width_2,
+    CS_GENERIC_YUV422 = CS_PLANAR | CS_YUV | CS_VPlaneFirst | CS_Sub_Height_1 | CS_Sub_Width_2,
+    CS_GENERIC_YUV444 = CS_PLANAR | CS_YUV | CS_VPlaneFirst | CS_Sub_Height_1 | CS_Sub_Width_1,
+    CS_GENERIC_Y = CS_PLANAR | CS_INTERLEAVED | CS_YUV,
+
+    CS_YV12 = CS_GENERIC_YUV420 | CS_Sample_Bits_8,
+    CS_I420 = CS_PLANAR | CS_YUV | CS_Sample_Bits_8 | CS_UPlaneFirst | CS_Sub_Height_2 | CS_Sub_Width_2,
+    CS_IYUV = CS_I420,
+    CS_YV16 = CS_GENERIC_YUV422 | CS_Sample_Bits_8,
+    CS_YV24 = CS_GENERIC_YUV444 | CS_Sample_Bits_8,
+    CS_Y8 = CS_GENERIC_Y | CS_Sample_Bits_8,
+
+    CS_YUV420P10 = CS_GENERIC_YUV420 | CS_Sample_Bits_10,
+    CS_YUV420P12 = CS_GENERIC_YUV420 | CS_Sample_Bits_12,
+    CS_YUV420P14 = CS_GENERIC_YUV420 | CS_Sample_Bits_14,
+    CS_YUV420P16 = CS_GENERIC_YUV420 | CS_Sample_Bits_16,
+    CS_YUV420PS = CS_GENERIC_YUV420 | CS_Sample_Bits_32,
+    CS_YUV422P10 = CS_GENERIC_YUV422 | CS_Sample_Bits_10,
+    CS_YUV422P16 = CS_GENERIC_YUV422 | CS_Sample_Bits_16,
+    CS_YUV444P10 = CS_GENERIC_YUV444 | CS_Sample_Bits_10,
+    CS_YUV444P16 = CS_GENERIC_YUV444 | CS_Sample_Bits_16,
+    CS_Y10 = CS_GENERIC_Y | CS_Sample_Bits_10,
+    CS_Y16 = CS_GENERIC_Y | CS_Sample_Bits_16,
+  };
+
   int width;  // 0: no video
   int height;
   unsigned fps_numerator;
@@ -205,6 +206,8 @@ struct VideoInfo {
   int64_t num_audio_samples;
   int nchannels;
   int image_type;
+
+  enum AvsImageTypeFlags { IT_BFF = 1 << 0, IT_TFF = 1 << 1, IT_FIELDBASED = 1 << 2 };
 
   constexpr bool HasVideo() const { return width != 0; }
   constexpr bool HasAudio() const { return audio_samples_per_second != 0; }
