@@ -1,11 +1,14 @@
 # Helpers shared by every folder of the tree.
 
-# Strict warnings for our own code only (never for third-party headers).
+# Strict warnings for our own code only (never for third-party headers). Warnings become errors
+# in the project's own builds (./run, CI); a packager's plain build with another compiler
+# version must not fail on a warning that compiler adds.
+option(KORVALA_WERROR "Treat warnings in the project's own code as errors" OFF)
 function(korvala_strict target)
   if(MSVC)
-    target_compile_options(${target} PRIVATE /W4 /WX)
+    target_compile_options(${target} PRIVATE /W4 $<$<BOOL:${KORVALA_WERROR}>:/WX>)
   else()
-    target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
+    target_compile_options(${target} PRIVATE -Wall -Wextra $<$<BOOL:${KORVALA_WERROR}>:-Werror>)
   endif()
 endfunction()
 
@@ -29,9 +32,11 @@ function(korvala_gtest name)
   korvala_strict(${name})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
   target_compile_definitions(${name} PRIVATE ${_korvala_test_defs})
-  if(MINGW)
-    # MinGW's GCC 12 sees out-of-bounds copies in inlined std::vector::insert that cannot happen.
-    target_compile_options(${name} PRIVATE -Wno-array-bounds -Wno-free-nonheap-object -Wno-stringop-overread -Wno-stringop-overflow)
+  if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_LESS 13)
+    # GCC 12 (native at -O3, and MinGW) sees out-of-bounds copies and uninitialised strings in
+    # inlined std::vector::insert and std::string code of the tests that cannot happen.
+    target_compile_options(${name} PRIVATE -Wno-array-bounds -Wno-free-nonheap-object -Wno-stringop-overread
+                                           -Wno-stringop-overflow -Wno-maybe-uninitialized)
   endif()
   if(CMAKE_CROSSCOMPILING)
     # Listing the tests would start the emulator at build time: the binary is one CTest test.
