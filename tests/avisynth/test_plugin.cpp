@@ -1,12 +1,17 @@
 // A plugin for the host harness tests. It registers:
 //   TestSource: a clip of synthetic frames, able to misbehave on request (writes past a row or
-//               past the luma plane, asking for a write pointer while holding a second reference);
+//               past the luma plane, asking for a write pointer while holding a second reference),
+//               answering the thread-mode query as asked and raising an error when entered by two
+//               threads at once;
 //   Report:     always fails, with a message telling what arrived in each argument;
 //   Required:   two unnamed parameters.
 // It builds against whichever avisynth.h the plugin build uses.
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "avisynth.h"
@@ -24,13 +29,19 @@ int Sample(int n, int x, int y, int planeIndex) { return n * 3 + x + 2 * y + pla
 
 class TestSource : public IClip {
  public:
-  TestSource(const VideoInfo& vi, int overrun, int tail, bool shared)
-      : vi_(vi), overrun_(overrun), tail_(tail), shared_(shared) {
+  TestSource(const VideoInfo& vi, int overrun, int tail, bool shared, int mtMode)
+      : vi_(vi), overrun_(overrun), tail_(tail), shared_(shared), mtMode_(mtMode) {
     ++g_liveClips;
   }
   ~TestSource() override { --g_liveClips; }
 
   PVideoFrame __stdcall GetFrame(int n, IScriptEnvironment* env) override {
+    struct Entry {
+      std::atomic<int>& callers;
+      ~Entry() { --callers; }
+    } entry{callers_};
+    if (++callers_ > 1) env->ThrowError("TestSource: entered by two threads at once");
+    std::this_thread::sleep_for(std::chrono::microseconds(100));  // time for another thread to come
     if (n < 0 || n >= vi_.num_frames) env->ThrowError("TestSource: frame %d is outside [0, %d)", n, vi_.num_frames);
     PVideoFrame frame = env->NewVideoFrame(vi_);
     if (shared_) {
@@ -71,7 +82,7 @@ class TestSource : public IClip {
 
   bool __stdcall GetParity(int n) override { return (n & 1) != 0; }
   void __stdcall GetAudio(void*, int64_t, int64_t, IScriptEnvironment*) override {}
-  int __stdcall SetCacheHints(int cachehints, int) override { return cachehints == CACHE_GET_MTMODE ? MT_SERIALIZED : 0; }
+  int __stdcall SetCacheHints(int cachehints, int) override { return cachehints == CACHE_GET_MTMODE ? mtMode_ : 0; }
   const VideoInfo& __stdcall GetVideoInfo() override { return vi_; }
 
  private:
@@ -79,6 +90,8 @@ class TestSource : public IClip {
   int overrun_;
   int tail_;
   bool shared_;
+  int mtMode_;
+  std::atomic<int> callers_{0};
 };
 
 AVSValue __cdecl CreateTestSource(AVSValue args, void*, IScriptEnvironment* env) {
@@ -92,7 +105,7 @@ AVSValue __cdecl CreateTestSource(AVSValue args, void*, IScriptEnvironment* env)
   vi.fps_numerator = 25;
   vi.fps_denominator = 1;
   vi.pixel_type = bits == 8 ? VideoInfo::CS_YV12 : bits == 10 ? VideoInfo::CS_YUV420P10 : VideoInfo::CS_YUV420P16;
-  return AVSValue(new TestSource(vi, args[4].AsInt(0), args[5].AsInt(0), args[6].AsBool(false)));
+  return AVSValue(new TestSource(vi, args[4].AsInt(0), args[5].AsInt(0), args[6].AsBool(false), args[7].AsInt(MT_SERIALIZED)));
 }
 
 AVSValue __cdecl Report(AVSValue args, void*, IScriptEnvironment* env) {
@@ -119,7 +132,7 @@ AVSValue __cdecl Required(AVSValue args, void*, IScriptEnvironment* env) {
 extern "C" TEST_PLUGIN_EXPORT const char* __stdcall AvisynthPluginInit3(IScriptEnvironment* env,
                                                                         const AVS_Linkage* const vectors) {
   AVS_linkage = vectors;
-  env->AddFunction("TestSource", "[width]i[height]i[frames]i[bits]i[overrun]i[tail]i[shared]b", CreateTestSource, nullptr);
+  env->AddFunction("TestSource", "[width]i[height]i[frames]i[bits]i[overrun]i[tail]i[shared]b[mtmode]i", CreateTestSource, nullptr);
   env->AddFunction("Report", "[text]s[count]i[scale]f[flag]b", Report, nullptr);
   env->AddFunction("Required", "si", Required, nullptr);
   return "avshost test plugin";

@@ -3,10 +3,17 @@
 // script-like arguments and pulls frames from the clips they return. Everything crosses the
 // boundary exactly as with AviSynth+: the environment's vtable, the AVS_Linkage table, counted
 // clips and frames, errors thrown by ThrowError.
+#include <condition_variable>
 #include <cstdint>
+#include <exception>
+#include <functional>
+#include <list>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -92,6 +99,9 @@ class Clip {
   void GetAudio(void* buf, int64_t start, int64_t count) const;
   int SetCacheHints(int hints, int frameRange) const;
   int GetVersion() const;
+  // The thread mode as AviSynth+ reads it: the answer to CACHE_GET_MTMODE when it names a mode,
+  // else MT_MULTI_INSTANCE, AviSynth+'s default.
+  int ThreadMode() const;
   IClip* get() const { return clip_; }
 
  private:
@@ -99,6 +109,66 @@ class Clip {
   Clip(IClip* clip, std::shared_ptr<detail::Environment> env);  // takes a new reference
   IClip* clip_ = nullptr;
   std::shared_ptr<detail::Environment> env_;
+};
+
+// What AviSynth+ puts in front of a clip: a cache of the frames it served last, safe to call from
+// several threads. It reaches the clip as the clip's thread mode (read once, here) asks:
+// MT_SERIALIZED one caller at a time, MT_NICE_FILTER freely. AviSynth+ gives an
+// MT_MULTI_INSTANCE clip one instance per thread, which a clip made once can't have: a second
+// thread is refused then (HostError).
+class Cache {
+ public:
+  Cache(Clip clip, int capacity);
+  Cache(const Cache&) = delete;
+  Cache& operator=(const Cache&) = delete;
+
+  Frame GetFrame(int n);  // ScriptError as Clip::GetFrame
+  int ThreadMode() const { return mode_; }
+  int ClipRequests() const;  // frames asked of the clip (cache misses)
+
+ private:
+  Clip clip_;
+  int capacity_;
+  int mode_;
+  mutable std::mutex mutex_;  // the cache; but for an MT_NICE_FILTER clip, the clip too
+  std::list<std::pair<int, Frame>> frames_;  // most recently used first
+  int requests_ = 0;
+  bool haveCaller_ = false;
+  std::thread::id caller_;
+};
+
+// AviSynth+'s Prefetch(threads, frames): the script asks for frames in order, one at a time;
+// `threads` workers meanwhile make up to `frames` (default 2 × threads) of the frames after it,
+// each worker taking the oldest waiting request as it comes free, so the source sees them in
+// whatever order the workers reach it. A frame no worker took is made on the script's thread. An
+// error raised for a frame reaches the script when it asks for that frame.
+class Prefetch {
+ public:
+  using Source = std::function<Frame(int)>;
+  Prefetch(Source source, int threads, int frames = 0);
+  ~Prefetch();  // lets the workers finish what they took
+  Prefetch(const Prefetch&) = delete;
+  Prefetch& operator=(const Prefetch&) = delete;
+
+  Frame GetFrame(int n);
+
+ private:
+  struct Job {
+    bool taken = false;
+    bool done = false;
+    Frame frame;
+    std::exception_ptr error;
+  };
+  void Work();
+  void Run(int n, Job& job, std::unique_lock<std::mutex>& lock);
+
+  Source source_;
+  int ahead_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::map<int, Job> jobs_;
+  bool stopping_ = false;
+  std::vector<std::thread> workers_;
 };
 
 struct HostOptions {

@@ -30,6 +30,7 @@ Environment::~Environment() {
 }
 
 char* Environment::Store(std::unique_ptr<char[]> text) {
+  std::lock_guard<std::mutex> lock(stringsMutex_);
   strings_.push_back(std::move(text));
   return strings_.back().get();
 }

@@ -181,6 +181,11 @@ int Clip::GetVersion() const {
   return Guarded([&] { return clip_->GetVersion(); });
 }
 
+int Clip::ThreadMode() const {
+  const int mode = SetCacheHints(CACHE_GET_MTMODE, 0);
+  return mode >= MT_NICE_FILTER && mode <= MT_SPECIAL_MT ? mode : MT_MULTI_INSTANCE;
+}
+
 // ---- Host ----
 Host::Host(HostOptions options)
     : env_(std::make_shared<detail::Environment>(options.cpuFlags, options.guardFrames)),

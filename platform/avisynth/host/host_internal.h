@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -111,6 +112,7 @@ class Environment final : public IScriptEnvironment {
   int cpuFlags_;
   bool guardFrames_;
   int memoryMax_ = 1024;
+  std::mutex stringsMutex_;  // clips may raise errors from several threads
   std::vector<std::unique_ptr<char[]>> strings_;  // SaveString, Sprintf and error texts
   std::vector<Registration> registrations_;
   std::vector<std::pair<ShutdownFunc, void*>> atExit_;
