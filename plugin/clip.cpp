@@ -273,8 +273,10 @@ void Korvala::AllocateSurfaces(const mfxFrameAllocRequest& request, IScriptEnvir
 void Korvala::DescribeClip(int numFrames) {
   const mfxFrameInfo& info = m_videoParams.mfx.FrameInfo;
   std::memset(&m_vi, 0, sizeof m_vi);
-  m_vi.width = info.Width;
-  m_vi.height = korvala::ReportedHeight(info.Height);
+  const korvala::DisplaySize size =
+      korvala::ChooseDisplaySize(info.Width, info.Height, info.CropX, info.CropY, info.CropW, info.CropH);
+  m_vi.width = size.width;
+  m_vi.height = size.height;
   m_vi.pixel_type = info.FourCC == MFX_FOURCC_P010 ? VideoInfo::CS_YUV420P10 : VideoInfo::CS_YV12;
   uint32_t numerator = info.FrameRateExtN;
   uint32_t denominator = info.FrameRateExtD;

@@ -22,6 +22,13 @@ int ReportedHeight(int codedHeight) {
   return codedHeight;
 }
 
+DisplaySize ChooseDisplaySize(int codedWidth, int codedHeight, int cropX, int cropY, int cropW, int cropH) {
+  if (cropW >= 2 && cropH >= 2 && cropX >= 0 && cropY >= 0 && cropX + cropW <= codedWidth &&
+      cropY + cropH <= codedHeight)
+    return DisplaySize{cropW & ~1, cropH & ~1};
+  return DisplaySize{codedWidth, ReportedHeight(codedHeight)};
+}
+
 bool IsHevcPath(const char* path) {
   static const char* const kMarks[] = {".hevc", ".h265", ".265", ".x265", ".HEVC", ".H265", ".X265"};
   for (const char* mark : kMarks)

@@ -9,4 +9,14 @@ void ReduceFrameRate(uint32_t& numerator, uint32_t& denominator);
 int ReportedHeight(int codedHeight);
 // True when a single-file path names an HEVC stream (the marks may stand anywhere in it).
 bool IsHevcPath(const char* path);
+
+// The size of the pictures the clip shows.
+struct DisplaySize {
+  int width = 0;
+  int height = 0;
+};
+// The decoder's crop rectangle when it reports one inside the coded frame (kept to even sizes,
+// as 4:2:0 chroma has half the samples), else the coded frame less the padding rows of 1088 and
+// 736.
+DisplaySize ChooseDisplaySize(int codedWidth, int codedHeight, int cropX, int cropY, int cropW, int cropH);
 }  // namespace korvala

@@ -1,4 +1,4 @@
-// How the clip describes a stream: rate reduction, reported heights, the HEVC path test.
+// How the clip describes a stream: rate reduction, display size, the HEVC path test.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -31,6 +31,22 @@ TEST(ClipDescription, OnlyThePaddedHdHeightsAreCut) {
   EXPECT_EQ(korvala::ReportedHeight(1088), 1080);
   EXPECT_EQ(korvala::ReportedHeight(736), 720);
   for (int h : {1080, 720, 576, 480, 1089, 738, 0, 2176}) EXPECT_EQ(korvala::ReportedHeight(h), h);
+}
+
+TEST(ClipDescription, TheCropRectangleIsTheSizeWhenItFitsTheCodedFrame) {
+  struct Case {
+    int codedW, codedH, cropX, cropY, cropW, cropH, wantW, wantH;
+  } cases[] = {
+      {640, 368, 0, 0, 640, 360, 640, 360},     {864, 480, 0, 0, 854, 480, 854, 480},
+      {736, 416, 8, 6, 722, 404, 722, 404},     {736, 416, 0, 0, 723, 405, 722, 404},  // 4:2:0: even sizes
+      {1920, 1088, 0, 0, 0, 0, 1920, 1080},     {1280, 736, 0, 0, 1, 736, 1280, 720},  // no usable crop
+      {640, 368, 8, 0, 640, 360, 640, 368},     {640, 368, 0, 16, 640, 360, 640, 368}, // crop leaves the frame
+  };
+  for (const Case& c : cases) {
+    const korvala::DisplaySize size = korvala::ChooseDisplaySize(c.codedW, c.codedH, c.cropX, c.cropY, c.cropW, c.cropH);
+    EXPECT_EQ(size.width, c.wantW) << c.cropW << "x" << c.cropH << " in " << c.codedW << "x" << c.codedH;
+    EXPECT_EQ(size.height, c.wantH) << c.cropW << "x" << c.cropH << " in " << c.codedW << "x" << c.codedH;
+  }
 }
 
 TEST(ClipDescription, HevcMarksCountAnywhereInThePathAndOnlyInTheirCase) {

@@ -182,11 +182,24 @@ struct Described {
   int width, height, fpsN, fpsD, frames, pixelType;
 };
 
+// Frame parameters of a decoder that reports no crop rectangle.
+mfxFrameInfo Uncropped(mfxFrameInfo info) {
+  info.CropW = info.CropH = 0;
+  return info;
+}
+
 TEST_F(PluginTest, TheClipDescribesItsPictures) {
   const Described cases[] = {
       {mfxtest::Nv12(1920, 1080, 50, 2), 0, 1920, 1080, 25, 1, 10, VideoInfo::CS_YV12},       // coded 1088
       {mfxtest::Nv12(1280, 720, 24000, 1001), 0, 1280, 720, 24000, 1001, 10, VideoInfo::CS_YV12},  // coded 720
-      {mfxtest::Nv12(1280, 736, 30, 1), 0, 1280, 720, 30, 1, 10, VideoInfo::CS_YV12},
+      // The crop rectangle is the picture (coded 640x368, 864x480, 736x416).
+      {mfxtest::Nv12(640, 360, 25, 1), 0, 640, 360, 25, 1, 10, VideoInfo::CS_YV12},
+      {mfxtest::Nv12(854, 480, 25, 1), 2, 854, 480, 50, 1, 20, VideoInfo::CS_YV12},
+      {mfxtest::P010(722, 404, 25, 1), 0, 722, 404, 25, 1, 10, VideoInfo::CS_YUV420P10},
+      // Without one, the padding rows of 1088 and 736 are left out; other sizes are as coded.
+      {Uncropped(mfxtest::Nv12(1920, 1080, 25, 1)), 0, 1920, 1080, 25, 1, 10, VideoInfo::CS_YV12},
+      {Uncropped(mfxtest::Nv12(1280, 736, 30, 1)), 0, 1280, 720, 30, 1, 10, VideoInfo::CS_YV12},
+      {Uncropped(mfxtest::Nv12(640, 360, 25, 1)), 0, 640, 368, 25, 1, 10, VideoInfo::CS_YV12},
       {mfxtest::Nv12(720, 576, 50, 2), 2, 720, 576, 50, 1, 20, VideoInfo::CS_YV12},
       {mfxtest::Nv12(720, 480, 24000, 1001), -2, 720, 480, 48000, 1001, 20, VideoInfo::CS_YV12},
       {mfxtest::P010(352, 288, 0, 1), 5, 352, 288, 0, 1, 10, VideoInfo::CS_YUV420P10},

@@ -1,6 +1,9 @@
 // Serving frames: order, view selection, the -2 stash, blank frames, every decoder answer,
 // and the pixels of each frame against the picture the runtime decoded.
 #include <cstring>
+#include <set>
+#include <string>
+#include <vector>
 
 #include "plugin_fixture.h"
 
@@ -17,8 +20,13 @@ struct Shown {
   int view;
 };
 
+// Where the frame's picture starts in the decoded surface.
+struct Origin {
+  int x = 0, y = 0;
+};
+
 // Compares every visible sample of a frame with the runtime's pattern (or the blank fill).
-::testing::AssertionResult Holds(const avshost::Frame& frame, Shown want, bool tenBit) {
+::testing::AssertionResult Holds(const avshost::Frame& frame, Shown want, bool tenBit, Origin origin = {}) {
   const int planes[3] = {PLANAR_Y, PLANAR_U, PLANAR_V};
   for (int i = 0; i < 3; ++i) {
     avshost::PlaneView p = frame.Plane(planes[i]);
@@ -33,13 +41,14 @@ struct Shown {
         } else {
           got = p.ptr[size_t(y) * p.pitch + x];
         }
+        const int sx = x + (i == 0 ? origin.x : origin.x / 2), sy = y + (i == 0 ? origin.y : origin.y / 2);
         unsigned expected;
         if (want.tag == kBlank) {
           expected = i == 0 ? 0 : (tenBit ? 511 : 127);
         } else if (tenBit) {
-          expected = i == 0 ? mfxtest::Luma10(want.tag, want.view, x, y) : mfxtest::Chroma10(want.tag, want.view, i, x, y);
+          expected = i == 0 ? mfxtest::Luma10(want.tag, want.view, sx, sy) : mfxtest::Chroma10(want.tag, want.view, i, sx, sy);
         } else {
-          expected = i == 0 ? mfxtest::Luma8(want.tag, want.view, x, y) : mfxtest::Chroma8(want.tag, want.view, i, x, y);
+          expected = i == 0 ? mfxtest::Luma8(want.tag, want.view, sx, sy) : mfxtest::Chroma8(want.tag, want.view, i, sx, sy);
         }
         if (got != expected)
           return ::testing::AssertionFailure() << "plane " << i << " at " << x << "," << y << ": " << got
@@ -125,26 +134,128 @@ TEST_F(FramesTest, EveryPixelPathGivesTheSameFramesWithinTheirRows) {
   }
 }
 
-TEST_F(FramesTest, FramesComeInOrderOnly) {
-  avshost::Clip clip = Pair(4, mfxtest::Nv12(64, 32), 4, 0);
-  try {
-    clip.GetFrame(5);
-    ADD_FAILURE() << "a jump was served";
-  } catch (const avshost::ScriptError& e) {
-    EXPECT_STREQ(e.what(),
-                 "Korvala: ERROR -> Only linear decoding is allowed (current frame index = -1, requested frame = 5).");
+// The picture of frame n in a pair of `units` access units (see EachViewSelectionServesItsSequence).
+Shown InOrder(int viewId, bool tenBit, int units, int n) {
+  const Shown blank{kBlank, 0};
+  if (viewId == 0 || viewId == 1) return n < units ? Shown{n, viewId} : blank;
+  if (viewId == -2 && !tenBit) return n >= 2 * units - 1 ? blank : Shown{n / 2, n % 2 == 0 ? 1 : 0};
+  return n < 2 * units ? Shown{n / 2, n % 2} : blank;
+}
+
+// The order in which a serialized clip may get the requests of Prefetch(threads) for frames
+// 0..count-1 of the script: the script waits for each frame in turn while 2 × threads following
+// ones are asked for, and here the newest waiting request always gets the clip first.
+std::vector<int> PrefetchOrder(int threads, int count) {
+  std::vector<int> order;
+  std::set<int> waiting, made;
+  for (int n = 0; n < count; ++n) {
+    for (int i = n; i <= n + 2 * threads && i < count; ++i)
+      if (!made.count(i)) waiting.insert(i);
+    while (!made.count(n)) {
+      const int newest = *waiting.rbegin();
+      waiting.erase(newest);
+      made.insert(newest);
+      order.push_back(newest);
+    }
   }
-  EXPECT_TRUE(Holds(clip.GetFrame(0), {0, 0}, false));
-  EXPECT_TRUE(Holds(clip.GetFrame(0), {kBlank, 0}, false));  // a repeat is blank
-  EXPECT_TRUE(Holds(clip.GetFrame(1), {1, 0}, false));
-  try {
-    clip.GetFrame(3);
-    ADD_FAILURE() << "a jump was served";
-  } catch (const avshost::ScriptError& e) {
-    EXPECT_STREQ(e.what(),
-                 "Korvala: ERROR -> Only linear decoding is allowed (current frame index = 1, requested frame = 3).");
+  return order;
+}
+
+TEST_F(FramesTest, RequestsInScriptOrdersGetTheirPictures) {
+  const int units = 110;
+  std::vector<int> evens, twice, jump = {100, 101, 99, 100, 70, 109};
+  for (int n = 0; n < 2 * units; n += 2) evens.push_back(n);
+  for (int n = 0; n < 40; ++n) twice.insert(twice.end(), {n, n});
+  struct Order {
+    const char* name;
+    std::vector<int> frames;
+  };
+  std::vector<Order> orders = {{"SelectEven", evens}, {"each twice", twice}, {"Trim(100, 0)", jump}};
+  for (int threads : {2, 4, 8}) {
+    std::vector<int> selected = PrefetchOrder(threads, units);
+    for (int& n : selected) n *= 2;  // behind SelectEven: the frames of one view of ViewId 2
+    orders.push_back({"SelectEven().Prefetch", selected});
+    orders.push_back({"Prefetch", PrefetchOrder(threads, units)});
   }
-  EXPECT_TRUE(Holds(clip.GetFrame(2), {2, 0}, false));
+  for (int viewId : {0, 1, 2, -2}) {
+    for (bool tenBit : {false, true}) {
+      for (const Order& order : orders) {
+        SCOPED_TRACE(::testing::Message() << order.name << ", ViewId " << viewId << (tenBit ? " 10-bit" : " 8-bit"));
+        avshost::Clip clip = Pair(units, tenBit ? mfxtest::P010(64, 32) : mfxtest::Nv12(64, 32), units, viewId);
+        for (int n : order.frames)
+          ASSERT_TRUE(Holds(clip.GetFrame(n), InOrder(viewId, tenBit, units, n), tenBit)) << "frame " << n;
+      }
+    }
+  }
+  EXPECT_TRUE(runtime_->Violations().empty());
+}
+
+std::string LinearDecodingError(const avshost::Clip& clip, int n) {
+  try {
+    clip.GetFrame(n);
+  } catch (const avshost::ScriptError& e) {
+    return e.what();
+  }
+  return "(no error)";
+}
+
+TEST_F(FramesTest, ARequestBehindTheFramesKeptIsRefused) {
+  avshost::Clip clip = Pair(80, mfxtest::Nv12(64, 32), 80, 0);
+  EXPECT_TRUE(Holds(clip.GetFrame(3), {3, 0}, false));
+  EXPECT_EQ(LinearDecodingError(clip, -1),
+            "Korvala: ERROR -> Only linear decoding is allowed (current frame index = 3, requested frame = -1).");
+  EXPECT_TRUE(Holds(clip.GetFrame(60), {60, 0}, false));
+  EXPECT_EQ(LinearDecodingError(clip, 3),
+            "Korvala: ERROR -> Only linear decoding is allowed (current frame index = 60, requested frame = 3).");
+  EXPECT_TRUE(Holds(clip.GetFrame(61), {61, 0}, false));  // the decoder goes on from where it stood
+  EXPECT_TRUE(Holds(clip.GetFrame(59), {59, 0}, false));
+  // Past the end of the stream every frame is blank, near or far.
+  EXPECT_TRUE(Holds(clip.GetFrame(90), {kBlank, 0}, false));
+  EXPECT_TRUE(Holds(clip.GetFrame(79), {79, 0}, false));
+  EXPECT_TRUE(Holds(clip.GetFrame(2000000000), {kBlank, 0}, false));
+  EXPECT_EQ(LinearDecodingError(clip, 90),
+            "Korvala: ERROR -> Only linear decoding is allowed (current frame index = 2000000000, requested frame = 90).");
+}
+
+TEST_F(FramesTest, TheClipAsksForOneCallerAtATime) {
+  avshost::Clip clip = Pair(2, mfxtest::Nv12(64, 32), 2, 0);
+  EXPECT_EQ(clip.SetCacheHints(CACHE_GET_MTMODE, 0), MT_SERIALIZED);
+  for (int hint : {0, int(CACHE_DONT_CACHE_ME), int(CACHE_GET_MAX_CAPACITY), int(CACHE_IS_CACHE_REQ),
+                   int(CACHE_IS_MTGUARD_REQ), int(CACHE_GET_DEV_TYPE), int(CACHE_GET_CHILD_DEV_TYPE)})
+    EXPECT_EQ(clip.SetCacheHints(hint, 100), 0) << hint;
+}
+
+TEST_F(FramesTest, PrefetchThreadsThroughACacheGetEveryPicture) {
+  // Korvala(..., ViewId=2).Trim(10, 0).SelectEven().Prefetch(threads), on real threads.
+  const int units = 70;
+  for (int threads : {2, 4, 8}) {
+    SCOPED_TRACE(::testing::Message() << threads << " threads");
+    avshost::Clip clip = Pair(units, mfxtest::Nv12(64, 32), units, 2);
+    avshost::Cache cache(clip, 2);
+    {
+      avshost::Prefetch prefetch([&](int n) { return cache.GetFrame(10 + 2 * n); }, threads);
+      for (int n = 0; n < units - 5; ++n) ASSERT_TRUE(Holds(prefetch.GetFrame(n), {5 + n, 0}, false)) << n;
+    }
+    EXPECT_TRUE(runtime_->Violations().empty());
+  }
+}
+
+TEST_F(FramesTest, TheCropRectangleIsThePicture) {
+  for (bool tenBit : {false, true}) {
+    SCOPED_TRACE(tenBit ? "10-bit" : "8-bit");
+    mfxFrameInfo info = tenBit ? mfxtest::P010(96, 64) : mfxtest::Nv12(96, 64);
+    info.CropX = 16;
+    info.CropY = 8;
+    info.CropW = 70;
+    info.CropH = 42;
+    for (int viewId : {2, -2}) {
+      avshost::Clip clip = Pair(3, info, 3, viewId);
+      ASSERT_EQ(clip.GetVideoInfo().width, 70);
+      ASSERT_EQ(clip.GetVideoInfo().height, 42);
+      for (int n = 0; n < 6; ++n)
+        EXPECT_TRUE(Holds(clip.GetFrame(n), InOrder(viewId, tenBit, 3, n), tenBit, {16, 8})) << viewId << " frame " << n;
+    }
+  }
 }
 
 TEST_F(FramesTest, ASingleViewStreamGivesNoDependentViewAndFillsNoStash) {
