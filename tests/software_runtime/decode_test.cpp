@@ -2,6 +2,9 @@
 // for byte with ffmpeg's own decode of the same file.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <iterator>
+
 #include <mfxvideo.h>
 
 #include "media.h"
@@ -9,6 +12,19 @@
 
 namespace swrt_test {
 namespace {
+
+TEST(FfmpegReference, IsKeptInTheBuildTreeNotBesideItsInput) {
+  const std::string stream = MakeStream("avc8_64x64.h264", "64x64", 2, "-c:v libx264 -x264-params log-level=none");
+  ASSERT_FALSE(stream.empty());
+  const std::filesystem::path folder = BuildDir() + "/input-folder";
+  std::filesystem::remove_all(folder);
+  std::filesystem::create_directories(folder);
+  std::filesystem::copy_file(stream, folder / "in.h264");
+  std::vector<std::uint8_t> reference;
+  ASSERT_TRUE(FfmpegDecode((folder / "in.h264").string(), "yuv420p", reference));
+  EXPECT_EQ(reference.size(), 2u * 64 * 64 * 3 / 2);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), std::filesystem::directory_iterator()), 1);
+}
 
 struct Case {
   const char* name;

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 
 #include <array>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -49,9 +50,22 @@ std::string MakeStream(const std::string& name, const std::string& size, int fra
   return path;
 }
 
+// Where ffmpeg's decode of a file is kept: in the build tree, never beside the input (the shared
+// media folder may be read-only), under a name that tells inputs and their options apart.
+std::string ReferencePath(const std::string& path, const std::string& pixFmt, const std::string& inputOptions) {
+  std::uint64_t hash = 14695981039346656037u;  // FNV-1a
+  for (char c : path + '\n' + inputOptions) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211u;
+  char tag[17];
+  std::snprintf(tag, sizeof tag, "%016llx", static_cast<unsigned long long>(hash));
+  const std::string::size_type slash = path.rfind('/');
+  const std::string dir = BuildDir() + "/reference";
+  ::mkdir(dir.c_str(), 0755);
+  return dir + "/" + path.substr(slash == std::string::npos ? 0 : slash + 1) + "-" + tag + "." + pixFmt + ".yuv";
+}
+
 bool FfmpegDecode(const std::string& path, const std::string& pixFmt, std::vector<std::uint8_t>& out,
                   const std::string& inputOptions) {
-  const std::string raw = path + "." + pixFmt + ".yuv";
+  const std::string raw = ReferencePath(path, pixFmt, inputOptions);
   if (!Exists(raw)) {
     const std::string command = "ffmpeg -nostdin -hide_banner -loglevel error -y " + inputOptions + " -i '" + path +
                                 "' -fps_mode passthrough -f rawvideo -pix_fmt " + pixFmt + " '" + raw + ".part' && mv '" +

@@ -1,5 +1,5 @@
 // Test streams made at test time with Debian's ffmpeg, and ffmpeg's own decode of them as the
-// reference. Files are kept in the build tree, so each stream is encoded once per build.
+// reference. Both are kept in the build tree, so each is made once per build.
 #pragma once
 
 #include <cstdint>
@@ -13,9 +13,11 @@ namespace swrt_test {
 std::string MakeStream(const std::string& name, const std::string& size, int frames, const std::string& options);
 
 // ffmpeg's decode of a file to raw planar video (pixFmt "yuv420p" or "yuv420p10le"), every
-// picture kept (no frame-rate conversion). threads 0: ffmpeg's default.
+// picture kept (no frame-rate conversion), cached under ReferencePath.
 bool FfmpegDecode(const std::string& path, const std::string& pixFmt, std::vector<std::uint8_t>& out,
                   const std::string& inputOptions = "");
+
+std::string ReferencePath(const std::string& path, const std::string& pixFmt, const std::string& inputOptions);
 
 bool ReadFile(const std::string& path, std::vector<std::uint8_t>& out);
 std::string Md5(const std::vector<std::uint8_t>& data);

@@ -130,7 +130,11 @@ INSTANTIATE_TEST_SUITE_P(
         Generated{"hevc8_1080.hevc", "1920x1080", 1920, 1080, 8, "-c:v libx265 -preset ultrafast -x265-params log-level=none", false},
         Generated{"hevc10_848.265", "848x480", 848, 480, 8,
                   "-c:v libx265 -preset ultrafast -pix_fmt yuv420p10le -x265-params log-level=none", true},
-        Generated{"mpeg2_848.m2v", "848x480", 848, 480, 12, "-c:v mpeg2video -bf 2 -q:v 4", false}),
+        Generated{"mpeg2_848.m2v", "848x480", 848, 480, 12, "-c:v mpeg2video -bf 2 -q:v 4", false},
+        // Display sizes off the 16-pixel grid: the decoder's crop rectangle is the picture.
+        Generated{"avc8_640x360.h264", "640x360", 640, 360, 6, "-c:v libx264 -preset veryfast -x264-params log-level=none", false},
+        Generated{"avc8_854x480.h264", "854x480", 854, 480, 6, "-c:v libx264 -preset veryfast -x264-params log-level=none", false},
+        Generated{"avc8_722x404.h264", "722x404", 722, 404, 6, "-c:v libx264 -preset veryfast -x264-params log-level=none", false}),
     [](const ::testing::TestParamInfo<Generated>& info) {
       std::string n = info.param.name;
       for (char& ch : n)
