@@ -1,11 +1,11 @@
 // Arbitrary bytes through everything the runtime parses before libavcodec sees a byte: header
-// search for each codec, parameter sets, the dependent-view rewriting and access-unit cutting.
+// search for each codec, parameter sets, access-unit cutting and the joining of two views.
 #include <cstddef>
 #include <cstdint>
 
 #include "bits.h"
-#include "h264.h"
-#include "mvc.h"
+#include "mvc_joiner.h"
+#include "mvc_splitter.h"
 #include "stream_info.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -18,28 +18,30 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       if (scan.hasSubset) (void)swrt::ReorderDepth(scan.subset.sps);
     }
   }
-  std::vector<std::uint8_t> out;
-  for (const swrt::NalUnit& u : swrt::SplitUnits(data, size)) {
+  for (const h264::NalUnit& u : h264::SplitUnits(data, size)) {
     if (u.end < u.header || u.end > size) __builtin_trap();
     if (u.end == u.header) continue;  // an empty unit: start code right after start code
     const std::uint8_t* nal = data + u.header;
     const std::size_t n = u.end - u.header;
-    std::uint32_t viewId = 0;
-    swrt::RewriteSubsetSps(nal, n, out);
-    swrt::RewriteSliceExtension(nal, n, out, viewId);
     swrt::StreamInfo info;
     swrt::ParseHevcSps(nal, n, info);
   }
-  // The demux fed in two pieces, then flushed.
-  swrt::MvcDemux demux;
-  swrt::MvcUnit unit;
+  // The splitter fed in two pieces, then flushed; its units through the joiner.
+  swrt::MvcSplitter splitter;
+  swrt::MvcJoiner joiner;
+  swrt::AccessUnit unit;
+  swrt::JoinedPicture picture;
   const std::size_t half = size / 2;
-  demux.Push(data, half);
-  while (demux.Next(unit)) {
-  }
-  demux.Push(data + half, size - half);
-  demux.Flush();
-  for (int i = 0; demux.Next(unit); ++i)
+  splitter.Push(data, half);
+  while (splitter.Next(unit)) joiner.Push(unit);
+  splitter.Push(data + half, size - half);
+  splitter.Flush();
+  for (int i = 0; splitter.Next(unit); ++i) {
     if (i > static_cast<int>(size) + 1) __builtin_trap();  // every unit consumes input
+    joiner.Push(unit);
+  }
+  joiner.Flush();
+  while (joiner.Next(picture)) {
+  }
   return 0;
 }

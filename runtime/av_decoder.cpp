@@ -110,11 +110,12 @@ std::size_t AvDecoder::FeedBytes(const std::uint8_t* data, std::size_t len) {
   return used < len ? len : used;
 }
 
-void AvDecoder::SendPacket(const std::uint8_t* data, std::size_t len) {
+void AvDecoder::SendPacket(const std::uint8_t* data, std::size_t len, std::int64_t pts) {
   if (!context_ || draining_ || len == 0 || len > (1u << 30)) return;
   // A packet without its own buffer is copied by libavcodec, padding included.
   packet_->data = const_cast<std::uint8_t*>(data);
   packet_->size = static_cast<int>(len);
+  packet_->pts = pts;
   Send(packet_);
   av_packet_unref(packet_);
 }

@@ -5,10 +5,13 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <memory>
+#include <set>
 
 #include "av_decoder.h"
-#include "mvc.h"
+#include "mvc_joiner.h"
+#include "mvc_splitter.h"
 #include "stream_info.h"
 #include "surface_copy.h"
 
@@ -18,8 +21,6 @@ namespace {
 
 constexpr mfxU16 kApiMajor = MFX_VERSION_MAJOR;
 constexpr mfxU16 kApiMinor = MFX_VERSION_MINOR;
-// Decoded pictures waiting for a dependent view before the base view is given up on pairing.
-constexpr std::size_t kMaxUnpaired = 32;
 
 mfxExtMVCSeqDesc* FindMvcDescription(const mfxVideoParam& par) {
   if (!par.ExtParam) return nullptr;
@@ -95,16 +96,17 @@ class DecodeContext {
     params_.NumExtParam = 0;
   }
 
+  // mvc: both views of a stereo stream through one decoder, joined into a single view.
   mfxStatus Open(mfxU32 codecId, bool mvc, mfxU16 baseView, mfxU16 dependentView, int reorderDepth,
                  const std::vector<std::uint8_t>& extradata) {
     mvc_ = mvc;
     baseView_ = baseView;
     dependentView_ = dependentView;
     const AVCodecID id = LibavCodec(codecId);
-    if (!base_.Open(id, !mvc, 0, reorderDepth, extradata.data(), extradata.size())) return MFX_ERR_UNSUPPORTED;
+    if (!decoder_.Open(id, !mvc, 0, reorderDepth, extradata.data(), extradata.size())) return MFX_ERR_UNSUPPORTED;
     if (mvc) {
-      if (!dependent_.Open(AV_CODEC_ID_H264, false, 0, reorderDepth)) return MFX_ERR_UNSUPPORTED;
-      demux_.SetDependentView(dependentView);
+      joiner_.SetDependentView(dependentView);
+      joiner_.SetReorderDepth(static_cast<std::uint32_t>(reorderDepth));
     }
     return MFX_ERR_NONE;
   }
@@ -112,10 +114,14 @@ class DecodeContext {
   const mfxVideoParam& Params() const { return params_; }
 
   void Restart() {
-    base_.Restart();
-    if (mvc_) dependent_.Restart();
-    demux_.Reset();
-    flushed_ = ended_ = expectDependent_ = false;
+    decoder_.Restart();
+    splitter_.Reset();
+    joiner_.Reset();
+    joiner_.SetDependentView(dependentView_);
+    views_.clear();
+    standIns_.clear();
+    repeatAsDependent_ = false;
+    flushed_ = ended_ = false;
   }
 
   mfxStatus DecodeFrame(mfxrt::Session& s, mfxBitstream* bs, mfxFrameSurface1* work, mfxFrameSurface1** out,
@@ -123,14 +129,25 @@ class DecodeContext {
     if (work->Data.Locked) return MFX_ERR_MORE_SURFACE;
     if (bs && ended_) Restart();  // new input after a drain: a new stream
     for (;;) {
-      AvDecoder* from = nullptr;
-      mfxU16 view = 0;
-      if (const AVFrame* frame = NextPicture(from, view)) {
+      if (const AVFrame* frame = decoder_.Peek()) {
+        mfxU16 view = baseView_;
+        bool again = false;
+        if (mvc_) {
+          auto it = views_.find(frame->pts);
+          const bool dependent = repeatAsDependent_ || (it != views_.end() && it->second == 1);
+          view = dependent ? dependentView_ : baseView_;
+          // A dependent picture that could not be joined shows its base view's picture.
+          again = !repeatAsDependent_ && !dependent && standIns_.count(frame->pts);
+        }
         mfxStatus st = Deliver(*frame, view, *work);
         if (st == MFX_ERR_INCOMPATIBLE_VIDEO_PARAM) return st;  // kept for a larger surface
-        if (from == &base_ && mvc_ && !dependent_.Finished()) expectDependent_ = true;
-        if (from == &dependent_) expectDependent_ = false;
-        from->Pop();
+        if (again) {
+          repeatAsDependent_ = true;
+        } else {
+          if (mvc_) Forget(frame->pts);
+          repeatAsDependent_ = false;
+          decoder_.Pop();
+        }
         if (st != MFX_ERR_NONE) return st;
         ++work->Data.Locked;
         *out = work;
@@ -142,70 +159,72 @@ class DecodeContext {
   }
 
  private:
-  const AVFrame* NextPicture(AvDecoder*& from, mfxU16& view) {
-    if (expectDependent_) {
-      if (const AVFrame* f = dependent_.Peek()) {
-        from = &dependent_;
-        view = dependentView_;
-        return f;
-      }
-      if (!dependent_.Finished() && base_.Queued() < kMaxUnpaired) return nullptr;
-      expectDependent_ = false;
-    }
-    if (const AVFrame* f = base_.Peek()) {
-      from = &base_;
-      view = baseView_;
-      return f;
-    }
-    if (mvc_ && base_.Finished()) {
-      if (const AVFrame* f = dependent_.Peek()) {
-        from = &dependent_;
-        view = dependentView_;
-        return f;
-      }
-    }
-    return nullptr;
+  void Forget(std::int64_t pts) {
+    views_.erase(pts);
+    standIns_.erase(pts);
+    // Pictures the decoder dropped as corrupt never come out: forget them after a while.
+    while (!views_.empty() && views_.begin()->first + kForgetAfter < pts) views_.erase(views_.begin());
+    while (!standIns_.empty() && *standIns_.begin() + kForgetAfter < pts) standIns_.erase(standIns_.begin());
   }
 
-  // Moves input towards the decoders; false when nothing more can happen without new input.
+  // Moves input towards the decoder; false when nothing more can happen without new input.
   bool Feed(mfxBitstream* bs) {
     if (!mvc_) {
       if (bs) {
         if (bs->DataLength == 0) return false;
-        std::size_t used = base_.FeedBytes(bs->Data + bs->DataOffset, bs->DataLength);
+        std::size_t used = decoder_.FeedBytes(bs->Data + bs->DataOffset, bs->DataLength);
         Consume(*bs, used);
         return true;
       }
-      if (!base_.Draining()) {
-        base_.Drain();
+      if (!decoder_.Draining()) {
+        decoder_.Drain();
         return true;
       }
-      if (base_.Finished()) ended_ = true;
+      if (decoder_.Finished()) ended_ = true;
       return !ended_;
     }
-    MvcUnit unit;
-    if (demux_.Next(unit)) {
-      base_.SendPacket(unit.base.data(), unit.base.size());
-      dependent_.SendPacket(unit.dependent.data(), unit.dependent.size());
+    JoinedPicture picture;
+    if (joiner_.Next(picture)) {
+      const auto pts = static_cast<std::int64_t>(picture.serial);
+      if (picture.concealed) {
+        standIns_.insert(static_cast<std::int64_t>(picture.standIn));
+      } else {
+        views_[pts] = picture.view;
+        decoder_.SendPacket(picture.bytes.data(), picture.bytes.size(), pts);
+      }
+      return true;
+    }
+    AccessUnit unit;
+    if (splitter_.Next(unit)) {
+      joiner_.Push(unit);
       return true;
     }
     if (bs) {
       if (bs->DataLength == 0) return false;
-      demux_.Push(bs->Data + bs->DataOffset, bs->DataLength);
+      splitter_.Push(bs->Data + bs->DataOffset, bs->DataLength);
       Consume(*bs, bs->DataLength);
       return true;
     }
     if (!flushed_) {
-      demux_.Flush();
+      splitter_.Flush();
       flushed_ = true;
       return true;
     }
-    if (!base_.Draining()) {
-      base_.Drain();
-      dependent_.Drain();
+    if (!decoder_.Draining()) {
+      joiner_.Flush();
+      if (joiner_.Next(picture)) {
+        if (picture.concealed) {
+          standIns_.insert(static_cast<std::int64_t>(picture.standIn));
+        } else {
+          views_[static_cast<std::int64_t>(picture.serial)] = picture.view;
+          decoder_.SendPacket(picture.bytes.data(), picture.bytes.size(), static_cast<std::int64_t>(picture.serial));
+        }
+        return true;
+      }
+      decoder_.Drain();
       return true;
     }
-    if (base_.Finished() && dependent_.Finished()) ended_ = true;
+    if (decoder_.Finished()) ended_ = true;
     return !ended_;
   }
 
@@ -253,16 +272,23 @@ class DecodeContext {
                                              : MFX_PICSTRUCT_FIELD_BFF;
     surface.Data.FrameOrder = frameOrder_++;
     surface.Data.TimeStamp = static_cast<mfxU64>(MFX_TIMESTAMP_UNKNOWN);
-    surface.Data.Corrupted = frame.decode_error_flags || (frame.flags & AV_FRAME_FLAG_CORRUPT) ? MFX_CORRUPTION_MAJOR : 0;
+    const bool corrupt = frame.decode_error_flags || (frame.flags & AV_FRAME_FLAG_CORRUPT) || repeatAsDependent_;
+    surface.Data.Corrupted = corrupt ? MFX_CORRUPTION_MAJOR : 0;
     return MFX_ERR_NONE;
   }
 
+  static constexpr std::int64_t kForgetAfter = 256;
+
   mfxVideoParam params_;
-  AvDecoder base_, dependent_;
-  MvcDemux demux_;
+  AvDecoder decoder_;
+  MvcSplitter splitter_;
+  MvcJoiner joiner_;
+  std::map<std::int64_t, int> views_;  // joined picture serial -> view, until it comes out
+  std::set<std::int64_t> standIns_;    // base pictures to show again for their dependent view
+  bool repeatAsDependent_ = false;
   bool mvc_ = false;
   mfxU16 baseView_ = 0, dependentView_ = 0;
-  bool flushed_ = false, ended_ = false, expectDependent_ = false;
+  bool flushed_ = false, ended_ = false;
   mfxU32 frameOrder_ = 0;
 };
 
@@ -270,14 +296,23 @@ struct SessionState : mfxrt::Session::State {
   // What the last successful DecodeHeader found; Init needs what FrameInfo cannot carry.
   mfxU32 headerCodec = 0;
   StreamInfo header;
-  H264Sps sps;
+  h264::Sps sps;
   bool hasSubset = false;
-  H264SubsetSps subset;
+  h264::SubsetSps subset;
   std::vector<std::uint8_t> sequenceBytes;
   std::unique_ptr<DecodeContext> decode;
 };
 
-mfxStatus FillMvcDescription(const H264SubsetSps& subset, mfxExtMVCSeqDesc& d) {
+// The two views can share one single-view decoder: the same picture format, and references
+// that fit its buffer together with an inter-view-only picture of the base view.
+bool JoinableViews(const h264::Sps& base, const h264::Sps& dependent) {
+  return base.widthMbs == dependent.widthMbs && base.heightMapUnits == dependent.heightMapUnits &&
+         base.frameMbsOnly == dependent.frameMbsOnly && base.chromaFormatIdc == dependent.chromaFormatIdc &&
+         base.bitDepthLuma == dependent.bitDepthLuma && base.bitDepthChroma == dependent.bitDepthChroma &&
+         base.maxNumRefFrames + dependent.maxNumRefFrames + 1 <= 16;
+}
+
+mfxStatus FillMvcDescription(const h264::SubsetSps& subset, mfxExtMVCSeqDesc& d) {
   const std::size_t views = subset.views.size(), ids = subset.TotalTargetViews(), ops = subset.ops.size();
   if (views > 0xFFFF || ids > 0xFFFF || ops > 0xFFFF) return MFX_ERR_UNSUPPORTED;
   d.NumView = static_cast<mfxU16>(views);
@@ -291,7 +326,7 @@ mfxStatus FillMvcDescription(const H264SubsetSps& subset, mfxExtMVCSeqDesc& d) {
     for (mfxU16 i = 0; i < count; ++i) to[i] = static_cast<mfxU16>(from[i]);
   };
   for (std::size_t i = 0; i < views; ++i) {
-    const MvcView& v = subset.views[i];
+    const h264::MvcView& v = subset.views[i];
     mfxMVCViewDependency& o = d.View[i];
     o = mfxMVCViewDependency{};
     o.ViewId = static_cast<mfxU16>(v.viewId);
@@ -302,7 +337,7 @@ mfxStatus FillMvcDescription(const H264SubsetSps& subset, mfxExtMVCSeqDesc& d) {
   }
   std::size_t at = 0;
   for (std::size_t i = 0; i < ops; ++i) {
-    const MvcOperationPoint& op = subset.ops[i];
+    const h264::MvcOperationPoint& op = subset.ops[i];
     mfxMVCOperationPoint& o = d.OP[i];
     o = mfxMVCOperationPoint{};
     o.TemporalId = static_cast<mfxU16>(op.temporalId);
@@ -420,17 +455,11 @@ class SoftwareBackend : public mfxrt::Backend {
     mfxU16 baseView = 0, dependentView = 0;
     if (const mfxExtMVCSeqDesc* d = par->mfx.CodecId == MFX_CODEC_AVC ? FindMvcDescription(*par) : nullptr) {
       if (sameHeader && state.hasSubset) {
-        // No free decoder predicts between views: a view that needs one cannot be decoded.
-        if (state.subset.InterViewPrediction()) return MFX_ERR_UNSUPPORTED;
+        if (!JoinableViews(state.sps, state.subset.sps)) return MFX_ERR_UNSUPPORTED;
         mvc = true;
         baseView = static_cast<mfxU16>(state.subset.views[0].viewId);
         dependentView = static_cast<mfxU16>(state.subset.views[1].viewId);
       } else if (d->NumView > 1 && d->View && d->NumViewAlloc >= d->NumView) {
-        for (mfxU16 i = 0; i < d->NumView; ++i) {
-          const mfxMVCViewDependency& v = d->View[i];
-          if (v.NumAnchorRefsL0 || v.NumAnchorRefsL1 || v.NumNonAnchorRefsL0 || v.NumNonAnchorRefsL1)
-            return MFX_ERR_UNSUPPORTED;
-        }
         mvc = true;
         baseView = d->View[0].ViewId;
         dependentView = d->View[1].ViewId;
@@ -444,7 +473,8 @@ class SoftwareBackend : public mfxrt::Backend {
     std::uint32_t reorder = 0;
     if (par->mfx.CodecId == MFX_CODEC_AVC) {
       reorder = sameHeader ? ReorderDepth(state.sps) : 16;
-      if (sameHeader && mvc) reorder = std::max(reorder, ReorderDepth(state.subset.sps));
+      // Both views go through one decoder: a picture waits for those of either view.
+      if (sameHeader && mvc) reorder = std::min<std::uint32_t>(reorder + ReorderDepth(state.subset.sps), 16);
     }
     mfxStatus st = decode->Open(par->mfx.CodecId, mvc, baseView, dependentView, static_cast<int>(reorder),
                                 vc1 ? state.sequenceBytes : kNone);

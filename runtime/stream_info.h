@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "h264.h"
+#include "parameter_sets.h"
 
 namespace swrt {
 
@@ -29,7 +29,7 @@ bool ParseMpeg2Sequence(const std::uint8_t* unit, std::size_t len, StreamInfo& i
 // The sequence_extension (start code value B5, extension id 1) refines the sequence header.
 bool ParseMpeg2SequenceExtension(const std::uint8_t* unit, std::size_t len, StreamInfo& info);
 bool ParseVc1Sequence(const std::uint8_t* unit, std::size_t len, StreamInfo& info);
-StreamInfo InfoFromSps(const H264Sps& sps);
+StreamInfo InfoFromSps(const h264::Sps& sps);
 
 // Fills FrameInfo, CodecProfile and CodecLevel as the Media SDK does.
 void FillFrameInfo(const StreamInfo& info, mfxVideoParam& par);
@@ -38,9 +38,9 @@ struct HeaderScan {
   mfxStatus status = MFX_ERR_MORE_DATA;
   std::size_t consumed = 0;  // where the caller's DataOffset moves to
   StreamInfo info;
-  H264Sps sps;               // AVC: the sequence parameter set of the header
+  h264::Sps sps;               // AVC: the sequence parameter set of the header
   bool hasSubset = false;    // AVC: a subset SPS (multiview) came with the header
-  H264SubsetSps subset;
+  h264::SubsetSps subset;
   std::vector<std::uint8_t> sequenceBytes;  // VC-1: sequence header and entry point, start codes kept
 };
 

@@ -29,8 +29,8 @@ class AvDecoder {
   // Parser mode: consumes bytes until one packet went to the decoder or the bytes are used up.
   // Returns how many bytes were consumed.
   std::size_t FeedBytes(const std::uint8_t* data, std::size_t len);
-  // Packet mode: one complete picture's data.
-  void SendPacket(const std::uint8_t* data, std::size_t len);
+  // Packet mode: one complete picture's data; its decoded frame carries pts.
+  void SendPacket(const std::uint8_t* data, std::size_t len, std::int64_t pts = AV_NOPTS_VALUE);
   // No more input: the parser's last packet goes out, then the decoder is drained.
   void Drain();
   // Back to the state after Open (a new stream may follow a drain).

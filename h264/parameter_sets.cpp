@@ -1,15 +1,13 @@
-#include "h264.h"
+#include "parameter_sets.h"
 
 #include <algorithm>
 
 #include "bits.h"
 
-namespace swrt {
+namespace h264 {
 
 namespace {
 
-constexpr std::uint32_t kMaxSpsId = 31;
-constexpr std::uint32_t kMaxPpsId = 255;
 constexpr std::uint32_t kMaxMvcViews = 1024;
 
 bool HighProfile(std::uint32_t p) {
@@ -57,7 +55,8 @@ void SkipHrd(BitReader& r) {
   r.U(20);
 }
 
-void ParseVui(BitReader& r, H264Sps& sps) {
+void ParseVui(BitReader& r, Sps& sps) {
+  sps.vuiBegin = r.Position();
   if (r.Flag()) {
     std::uint32_t idc = r.U(8);
     if (idc == 255) {
@@ -88,26 +87,29 @@ void ParseVui(BitReader& r, H264Sps& sps) {
   if (vclHrd) SkipHrd(r);
   if (nalHrd || vclHrd) r.U(1);
   r.U(1);  // pic_struct_present_flag
+  sps.vuiRestriction = r.Position();
   sps.bitstreamRestriction = r.Flag();
   if (sps.bitstreamRestriction) {
     r.U(1);
     for (int i = 0; i < 4; ++i) r.Ue();
     sps.maxNumReorderFrames = r.Ue();
-    r.Ue();  // max_dec_frame_buffering
+    sps.maxDecFrameBuffering = r.Ue();
+    if (sps.maxNumReorderFrames > 16 || sps.maxDecFrameBuffering > 16) r.Fail();
   }
 }
 
-bool ParseSpsData(BitReader& r, H264Sps& sps) {
-  sps = H264Sps{};
+bool ParseSpsData(BitReader& r, Sps& sps) {
+  sps = Sps{};
   sps.profileIdc = r.U(8);
   sps.constraintFlags = r.U(8);
   sps.levelIdc = r.U(8);
   sps.spsId = r.Ue();
   if (r.Error() || !KnownProfile(sps.profileIdc) || sps.spsId > kMaxSpsId) return false;
+  sps.formatBegin = r.Position();
   if (HighProfile(sps.profileIdc)) {
     sps.chromaFormatIdc = r.Ue();
     if (sps.chromaFormatIdc > 3) return false;
-    if (sps.chromaFormatIdc == 3) r.U(1);
+    if (sps.chromaFormatIdc == 3) sps.separateColourPlane = r.Flag();
     sps.bitDepthLuma = r.Ue() + 8;
     sps.bitDepthChroma = r.Ue() + 8;
     if (sps.bitDepthLuma > 14 || sps.bitDepthChroma > 14) return false;
@@ -118,32 +120,42 @@ bool ParseSpsData(BitReader& r, H264Sps& sps) {
         if (r.Flag()) SkipScalingList(r, i < 6 ? 16 : 64);
     }
   }
-  if (r.Ue() > 12) return false;  // log2_max_frame_num_minus4
-  std::uint32_t pocType = r.Ue();
-  if (pocType == 0) {
-    if (r.Ue() > 12) return false;
-  } else if (pocType == 1) {
-    r.U(1);
-    r.Se();
-    r.Se();
+  sps.formatEnd = r.Position();
+  std::uint32_t log2FrameNum = r.Ue();
+  if (log2FrameNum > 12) return false;
+  sps.log2MaxFrameNum = log2FrameNum + 4;
+  sps.pocType = r.Ue();
+  if (sps.pocType == 0) {
+    std::uint32_t log2Lsb = r.Ue();
+    if (log2Lsb > 12) return false;
+    sps.log2MaxPocLsb = log2Lsb + 4;
+  } else if (sps.pocType == 1) {
+    sps.deltaPicOrderAlwaysZero = r.Flag();
+    sps.offsetForNonRefPic = r.Se();
+    sps.offsetForTopToBottomField = r.Se();
     std::uint32_t cycle = r.Ue();
     if (cycle > 255) return false;
-    for (std::uint32_t i = 0; i < cycle && !r.Error(); ++i) r.Se();
-  } else if (pocType != 2) {
+    for (std::uint32_t i = 0; i < cycle && !r.Error(); ++i) sps.offsetForRefFrame.push_back(r.Se());
+  } else if (sps.pocType != 2) {
     return false;
   }
-  r.Ue();  // max_num_ref_frames
-  r.U(1);  // gaps_in_frame_num_value_allowed_flag
+  sps.maxNumRefFrames = r.Ue();
+  if (sps.maxNumRefFrames > 16) return false;
+  sps.gapsAllowed = r.Flag();
+  sps.sizeBegin = r.Position();
   sps.widthMbs = r.Ue() + 1;
   sps.heightMapUnits = r.Ue() + 1;
   sps.frameMbsOnly = r.Flag();
-  if (!sps.frameMbsOnly) r.U(1);
-  r.U(1);  // direct_8x8_inference_flag
+  if (!sps.frameMbsOnly) sps.mbAdaptiveFrameField = r.Flag();
+  sps.direct8x8Inference = r.Flag();
   if (r.Error() || sps.widthMbs > 1024 || sps.heightMapUnits > 1024) return false;
+  sps.cropBegin = r.Position();
   if (r.Flag()) {
     std::uint32_t left = r.Ue(), right = r.Ue(), top = r.Ue(), bottom = r.Ue();
-    std::uint32_t cropX = sps.chromaFormatIdc == 1 || sps.chromaFormatIdc == 2 ? 2 : 1;
-    std::uint32_t cropY = (sps.chromaFormatIdc == 1 ? 2 : 1) * (sps.frameMbsOnly ? 1 : 2);
+    const bool subsampledX = (sps.chromaFormatIdc == 1 || sps.chromaFormatIdc == 2) && !sps.separateColourPlane;
+    const bool subsampledY = sps.chromaFormatIdc == 1 && !sps.separateColourPlane;
+    std::uint32_t cropX = subsampledX ? 2 : 1;
+    std::uint32_t cropY = (subsampledY ? 2 : 1) * (sps.frameMbsOnly ? 1 : 2);
     if (r.Error()) return false;
     std::uint64_t horizontal = (static_cast<std::uint64_t>(left) + right) * cropX;
     std::uint64_t vertical = (static_cast<std::uint64_t>(top) + bottom) * cropY;
@@ -153,7 +165,8 @@ bool ParseSpsData(BitReader& r, H264Sps& sps) {
     sps.cropTop = top * cropY;
     sps.cropBottom = bottom * cropY;
   }
-  if (r.Flag()) ParseVui(r, sps);
+  sps.vuiPresent = r.Flag();
+  if (sps.vuiPresent) ParseVui(r, sps);
   sps.dataEndBit = r.Position();
   return !r.Error();
 }
@@ -169,7 +182,7 @@ std::vector<std::uint32_t> ReadIdList(BitReader& r) {
   return ids;
 }
 
-bool ParseMvcExtension(BitReader& r, H264SubsetSps& s) {
+bool ParseMvcExtension(BitReader& r, SubsetSps& s) {
   std::uint32_t numViews = r.Ue() + 1;
   if (r.Error() || numViews > kMaxMvcViews) return false;
   s.views.resize(numViews);
@@ -205,20 +218,20 @@ bool ParseMvcExtension(BitReader& r, H264SubsetSps& s) {
 
 }  // namespace
 
-bool H264SubsetSps::InterViewPrediction() const {
+bool SubsetSps::InterViewPrediction() const {
   for (const auto& v : views)
     if (!v.anchorL0.empty() || !v.anchorL1.empty() || !v.nonAnchorL0.empty() || !v.nonAnchorL1.empty())
       return true;
   return false;
 }
 
-std::size_t H264SubsetSps::TotalTargetViews() const {
+std::size_t SubsetSps::TotalTargetViews() const {
   std::size_t n = 0;
   for (const auto& op : ops) n += op.targetViews.size();
   return n;
 }
 
-std::uint32_t ReorderDepth(const H264Sps& sps) {
+std::uint32_t ReorderDepth(const Sps& sps) {
   if (sps.bitstreamRestriction) return std::min<std::uint32_t>(sps.maxNumReorderFrames, 16);
   std::uint32_t maxDpbMbs;
   switch (sps.levelIdc) {
@@ -250,13 +263,13 @@ bool TableAspectRatio(std::uint32_t idc, std::uint32_t& w, std::uint32_t& h) {
   return true;
 }
 
-bool ParseSps(const std::uint8_t* rbsp, std::size_t len, H264Sps& sps) {
+bool ParseSps(const std::uint8_t* rbsp, std::size_t len, Sps& sps) {
   BitReader r(rbsp, len);
   return ParseSpsData(r, sps);
 }
 
-bool ParseSubsetSps(const std::uint8_t* rbsp, std::size_t len, H264SubsetSps& subset) {
-  subset = H264SubsetSps{};
+bool ParseSubsetSps(const std::uint8_t* rbsp, std::size_t len, SubsetSps& subset) {
+  subset = SubsetSps{};
   BitReader r(rbsp, len);
   if (!ParseSpsData(r, subset.sps)) return false;
   const std::uint32_t p = subset.sps.profileIdc;
@@ -269,11 +282,62 @@ bool ParseSubsetSps(const std::uint8_t* rbsp, std::size_t len, H264SubsetSps& su
   return true;
 }
 
-bool ParsePpsIds(const std::uint8_t* rbsp, std::size_t len, std::uint32_t& ppsId, std::uint32_t& spsId) {
+bool ParsePps(const std::uint8_t* rbsp, std::size_t len, Pps& pps) {
+  pps = Pps{};
   BitReader r(rbsp, len);
-  ppsId = r.Ue();
-  spsId = r.Ue();
-  return !r.Error() && ppsId <= kMaxPpsId && spsId <= kMaxSpsId;
+  pps.ppsId = r.Ue();
+  pps.spsId = r.Ue();
+  if (r.Error() || pps.ppsId > kMaxPpsId || pps.spsId > kMaxSpsId) return false;
+  pps.idsEnd = r.Position();
+  pps.entropyCodingMode = r.Flag();
+  pps.bottomFlag = r.Position();
+  pps.bottomFieldPicOrderInFramePresent = r.Flag();
+  pps.numSliceGroups = r.Ue() + 1;
+  if (pps.numSliceGroups > 8) return false;
+  if (pps.numSliceGroups > 1) {
+    pps.sliceGroupMapType = r.Ue();
+    switch (pps.sliceGroupMapType) {
+      case 0:
+        for (std::uint32_t i = 0; i < pps.numSliceGroups && !r.Error(); ++i) r.Ue();
+        break;
+      case 2:
+        for (std::uint32_t i = 0; i + 1 < pps.numSliceGroups && !r.Error(); ++i) {
+          r.Ue();
+          r.Ue();
+        }
+        break;
+      case 3: case 4: case 5:
+        r.U(1);
+        pps.sliceGroupChangeRate = r.Ue() + 1;
+        break;
+      case 6: {
+        std::uint32_t units = r.Ue() + 1;
+        if (units > (1u << 20)) return false;
+        int bits = 0;
+        while ((1u << bits) < pps.numSliceGroups) ++bits;
+        r.Skip(static_cast<std::size_t>(units) * static_cast<std::size_t>(bits));
+        break;
+      }
+      case 1:
+        break;
+      default:
+        return false;
+    }
+  }
+  pps.numRefIdxDefault[0] = r.Ue() + 1;
+  pps.numRefIdxDefault[1] = r.Ue() + 1;
+  if (pps.numRefIdxDefault[0] > 32 || pps.numRefIdxDefault[1] > 32) return false;
+  pps.weightedPred = r.Flag();
+  pps.weightedBipredIdc = r.U(2);
+  if (pps.weightedBipredIdc > 2) return false;
+  r.Se();  // pic_init_qp_minus26
+  r.Se();  // pic_init_qs_minus26
+  r.Se();  // chroma_qp_index_offset
+  pps.deblockingFilterControlPresent = r.Flag();
+  r.U(1);  // constrained_intra_pred_flag
+  pps.redundantPicCntPresent = r.Flag();
+  pps.dataEndBit = StopBitPosition(rbsp, len);
+  return !r.Error() && r.Position() <= pps.dataEndBit;
 }
 
 bool ParseFirstMb(const std::uint8_t* rbsp, std::size_t len, std::uint32_t& firstMb) {
@@ -292,17 +356,17 @@ bool OverNal(const std::uint8_t* nal, std::size_t len, std::size_t headerBytes, 
 }
 }  // namespace
 
-bool ParseSpsNal(const std::uint8_t* nal, std::size_t len, H264Sps& sps) {
-  return OverNal<H264Sps>(nal, len, 1, [&](const std::uint8_t* d, std::size_t n) { return ParseSps(d, n, sps); });
+bool ParseSpsNal(const std::uint8_t* nal, std::size_t len, Sps& sps) {
+  return OverNal<Sps>(nal, len, 1, [&](const std::uint8_t* d, std::size_t n) { return ParseSps(d, n, sps); });
 }
 
-bool ParseSubsetSpsNal(const std::uint8_t* nal, std::size_t len, H264SubsetSps& subset) {
-  return OverNal<H264SubsetSps>(nal, len, 1,
+bool ParseSubsetSpsNal(const std::uint8_t* nal, std::size_t len, SubsetSps& subset) {
+  return OverNal<SubsetSps>(nal, len, 1,
                                 [&](const std::uint8_t* d, std::size_t n) { return ParseSubsetSps(d, n, subset); });
 }
 
-bool ParsePpsNal(const std::uint8_t* nal, std::size_t len, std::uint32_t& ppsId, std::uint32_t& spsId) {
-  return OverNal<int>(nal, len, 1, [&](const std::uint8_t* d, std::size_t n) { return ParsePpsIds(d, n, ppsId, spsId); });
+bool ParsePpsNal(const std::uint8_t* nal, std::size_t len, Pps& pps) {
+  return OverNal<Pps>(nal, len, 1, [&](const std::uint8_t* d, std::size_t n) { return ParsePps(d, n, pps); });
 }
 
-}  // namespace swrt
+}  // namespace h264

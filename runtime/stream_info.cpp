@@ -7,6 +7,9 @@
 
 namespace swrt {
 
+// The H.264 syntax library also serves the bit-level parsing of the other codecs.
+using namespace h264;
+
 namespace {
 
 std::uint32_t Align(std::uint32_t v, std::uint32_t a) { return (v + a - 1) / a * a; }
@@ -317,7 +320,7 @@ bool ParseVc1Sequence(const std::uint8_t* unit, std::size_t len, StreamInfo& inf
   return !r.Error();
 }
 
-StreamInfo InfoFromSps(const H264Sps& sps) {
+StreamInfo InfoFromSps(const h264::Sps& sps) {
   StreamInfo info;
   info.width = sps.CodedWidth();
   info.height = sps.CodedHeight();
@@ -376,7 +379,7 @@ HeaderScan ScanAvc(const std::uint8_t* data, std::size_t len, bool wantMvc) {
   std::vector<NalUnit> units = SplitUnits(data, len);
   bool haveSps = false, havePps = false;
   std::size_t spsStart = 0;
-  H264Sps sps;
+  h264::Sps sps;
   for (const NalUnit& u : units) {
     if (!u.complete || u.end <= u.header) continue;
     const std::uint8_t* nal = data + u.header;
@@ -390,8 +393,8 @@ HeaderScan ScanAvc(const std::uint8_t* data, std::size_t len, bool wantMvc) {
         spsStart = u.start;
       }
     } else if (type == kNalPps && reference && haveSps && !havePps) {
-      std::uint32_t ppsId = 0, spsId = 0;
-      if (ParsePpsNal(nal, n, ppsId, spsId) && spsId == sps.spsId) havePps = true;
+      h264::Pps pps;
+      if (ParsePpsNal(nal, n, pps) && pps.spsId == sps.spsId) havePps = true;
     } else if (type == kNalSubsetSps && reference && haveSps && !scan.hasSubset) {
       if (ParseSubsetSpsNal(nal, n, scan.subset) && scan.subset.hasMvc) scan.hasSubset = true;
     }
