@@ -1,0 +1,117 @@
+// Stereo streams whose dependent view predicts from the base view, through the plugin on the
+// software runtime: every frame of both views equals the reference decoder's, whether the views
+// come as one interleaved file or as the base/dependent pair.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "avs_host.h"
+#include "media.h"
+
+namespace swrt_test {
+namespace {
+
+const std::string kPlugin = std::string(KORVALA_BINARY_DIR) + "/plugin/libkorvala.so";
+
+struct Stream {
+  const char* name;
+  int frames;  // per view
+  const char* base;
+  const char* dependent;
+};
+
+// MD5 of each view's frames from the H.264 reference decoder (../shared/media/mvc/README.md).
+const Stream kStreams[] = {
+    {"mvc_ipp_cavlc", 24, "8f7cba22d01cbfb4e04426b75915f7ba", "aa19893eafff58e34b9118e0ab52c709"},
+    {"mvc_ibbp_cabac", 24, "d18884fae6452e03797ba4da919e9e87", "d0a0fa2a09744858aa687fec8d02f9eb"},
+    {"mvc_hierb_spatial", 25, "64715dcd7a616c96fdbab1cf72a9c6be", "1774738febfff4734abd8f9a5faa085b"},
+    {"mvc_field", 16, "0067af09904da49256cd6e3d7cfa40f2", "2e52049aa22b729561e919219a8620ac"},
+    {"mvc_idr_periodic", 24, "686549ef67e93292ac0d33c37f5570d8", "6d6d4dda6e92281a3e1d955f178c9e57"},
+    {"mvc_1080p", 48, "d8169ec55d4064fb2648078592b82909", "926af376de5ab104add71876e640888f"},
+};
+
+void AppendFrame(const avshost::Frame& frame, std::vector<std::uint8_t>& out) {
+  for (int plane : {PLANAR_Y, PLANAR_U, PLANAR_V}) {
+    const avshost::PlaneView v = frame.Plane(plane);
+    for (int y = 0; y < v.height; ++y) {
+      const std::uint8_t* row = v.ptr + static_cast<std::ptrdiff_t>(y) * v.pitch;
+      out.insert(out.end(), row, row + v.rowSize);
+    }
+  }
+}
+
+// The frames of a clip, sorted into the views they alternate between.
+struct Views {
+  std::vector<std::uint8_t> bytes[2];
+};
+
+Views Alternating(const std::string& avc, const std::string& mvc, int frames, int viewId) {
+  avshost::Host host;
+  host.LoadPlugin(kPlugin);
+  avshost::Clip clip = host.Invoke("Korvala", {avc, mvc, frames, viewId});
+  Views views;
+  for (int n = 0; n < 2 * frames; ++n) AppendFrame(clip.GetFrame(n), views.bytes[n % 2]);
+  return views;
+}
+
+std::string Shared(const std::string& name) { return SharedMedia("mvc/" + name); }
+
+class StereoStream : public ::testing::TestWithParam<Stream> {};
+
+TEST_P(StereoStream, BothViewsEqualTheReferenceDecoder) {
+  const Stream& s = GetParam();
+  const std::string interleaved = Shared(std::string(s.name) + ".264");
+  const std::string base = Shared(std::string(s.name) + ".base.h264");
+  const std::string dependent = Shared(std::string(s.name) + ".dep.mvc");
+  if (interleaved.empty() || base.empty() || dependent.empty())
+    GTEST_SKIP() << "shared test media mvc/" << s.name << " is not present";
+  const Views pair = Alternating(base, dependent, s.frames, 2);
+  EXPECT_EQ(Md5(pair.bytes[0]), s.base) << "base view from the pair";
+  EXPECT_EQ(Md5(pair.bytes[1]), s.dependent) << "dependent view from the pair";
+  const Views single = Alternating(interleaved, "", s.frames, 2);
+  EXPECT_EQ(Md5(single.bytes[0]), s.base) << "base view from the interleaved file";
+  EXPECT_EQ(Md5(single.bytes[1]), s.dependent) << "dependent view from the interleaved file";
+}
+
+INSTANTIATE_TEST_SUITE_P(Reference, StereoStream, ::testing::ValuesIn(kStreams),
+                         [](const ::testing::TestParamInfo<Stream>& info) { return std::string(info.param.name); });
+
+TEST(StereoViews, EachViewSelectionServesItsPictures) {
+  const Stream& s = kStreams[1];  // B pictures: display order differs from decoding order
+  const std::string base = Shared(std::string(s.name) + ".base.h264");
+  const std::string dependent = Shared(std::string(s.name) + ".dep.mvc");
+  if (base.empty() || dependent.empty()) GTEST_SKIP() << "shared test media mvc/" << s.name << " is not present";
+  avshost::Host host;
+  host.LoadPlugin(kPlugin);
+  for (int viewId : {0, 1}) {
+    avshost::Clip clip = host.Invoke("Korvala", {base, dependent, s.frames, viewId});
+    std::vector<std::uint8_t> all;
+    for (int n = 0; n < s.frames; ++n) AppendFrame(clip.GetFrame(n), all);
+    EXPECT_EQ(Md5(all), viewId ? s.dependent : s.base) << "ViewId " << viewId;
+  }
+  // -2: the dependent view of each unit, then its base view; the last base view stays held.
+  const Views alternating = Alternating(base, dependent, s.frames, 2);
+  avshost::Clip swapped = host.Invoke("Korvala", {base, dependent, s.frames, -2});
+  const std::size_t frameBytes = alternating.bytes[0].size() / static_cast<std::size_t>(s.frames);
+  for (int n = 0; n + 1 < 2 * s.frames; ++n) {
+    std::vector<std::uint8_t> got;
+    AppendFrame(swapped.GetFrame(n), got);
+    const std::vector<std::uint8_t>& view = alternating.bytes[n % 2 == 0 ? 1 : 0];
+    ASSERT_EQ(got.size(), frameBytes);
+    ASSERT_EQ(std::memcmp(got.data(), view.data() + frameBytes * static_cast<std::size_t>(n / 2), frameBytes), 0)
+        << "frame " << n;
+  }
+}
+
+TEST(StereoViews, Ds5PairWithViewIdsZeroAndTwo) {
+  const std::string base = SharedMedia("MVCDS-5.base.h264");
+  const std::string dependent = SharedMedia("MVCDS-5.dep.mvc");
+  if (base.empty() || dependent.empty()) GTEST_SKIP() << "shared test media MVCDS-5 is not present";
+  const Views views = Alternating(base, dependent, 9, 2);
+  EXPECT_EQ(Md5(views.bytes[0]), "4a15b286d65dc66099398e5ac008c06f");
+  EXPECT_EQ(Md5(views.bytes[1]), "e076cb77e0e944c93c49590abe163199");
+}
+
+}  // namespace
+}  // namespace swrt_test
