@@ -145,6 +145,17 @@ TEST_F(Y4mPlugin, TenBitStereoMatchesThePlugin) {
   EXPECT_TRUE(Concat(both.frames, 1, 2) == tooltest::DecodeRaw(right_, "yuv420p10le"));
 }
 
+TEST_F(Y4mPlugin, APairOffTheMacroblockGridIsWrittenAtItsDisplaySize) {
+  tooltest::EncodeOptions o;
+  o.height = 90;  // coded with 96 rows, as the demo's 640x360 is with 368
+  o.frames = 6;
+  MakePair(o);
+  Y4m both = RunTool("--avc " + base_ + " --mvc " + dep_ + " --view 2");
+  EXPECT_EQ(both.header, "YUV4MPEG2 W160 H90 F50:1 Ip A0:0 C420jpeg XYSCSS=420JPEG");
+  EXPECT_TRUE(Concat(both.frames, 0, 2) == tooltest::DecodeRaw(left_));
+  EXPECT_TRUE(Concat(both.frames, 1, 2) == tooltest::DecodeRaw(right_));
+}
+
 TEST_F(Y4mPlugin, ErrorsAndBadArguments) {
   tooltest::EncodeOptions o;
   o.frames = 4;
