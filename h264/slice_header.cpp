@@ -116,7 +116,8 @@ bool ParseSliceHeader(const std::uint8_t* rbsp, std::size_t len, const Sps& sps,
   if (h.IsPOrB()) {
     h.numRefIdxActive[0] = pps.numRefIdxDefault[0];
     h.numRefIdxActive[1] = h.IsB() ? pps.numRefIdxDefault[1] : 0;
-    if (r.Flag()) {
+    h.numRefIdxOverride = r.Flag();
+    if (h.numRefIdxOverride) {
       h.numRefIdxActive[0] = r.Ue() + 1;
       if (h.IsB()) h.numRefIdxActive[1] = r.Ue() + 1;
     }
@@ -162,6 +163,80 @@ bool ParseSliceHeader(const std::uint8_t* rbsp, std::size_t len, const Sps& sps,
   }
   h.headerEnd = r.Position();
   return !r.Error();
+}
+
+void WriteSliceHeader(const SliceHeader& h, const Sps& sps, const Pps& pps, const SliceContext& c,
+                      const std::uint8_t* source, BitWriter& w) {
+  w.Ue(h.firstMb);
+  w.Ue(h.sliceType);
+  w.Ue(h.ppsId);
+  if (sps.separateColourPlane) w.U(h.colourPlaneId, 2);
+  w.U(h.frameNum, static_cast<int>(sps.log2MaxFrameNum));
+  if (!sps.frameMbsOnly) {
+    w.Flag(h.fieldPic);
+    if (h.fieldPic) w.Flag(h.bottomField);
+  }
+  if (c.idr) w.Ue(h.idrPicId);
+  if (sps.pocType == 0) {
+    w.U(h.pocLsb, static_cast<int>(sps.log2MaxPocLsb));
+    if (pps.bottomFieldPicOrderInFramePresent && !h.fieldPic) w.Se(h.deltaPocBottom);
+  } else if (sps.pocType == 1 && !sps.deltaPicOrderAlwaysZero) {
+    w.Se(h.deltaPoc[0]);
+    if (pps.bottomFieldPicOrderInFramePresent && !h.fieldPic) w.Se(h.deltaPoc[1]);
+  }
+  if (pps.redundantPicCntPresent) w.Ue(h.redundantPicCnt);
+  if (h.IsB()) w.Flag(h.directSpatialMvPred);
+  if (h.IsPOrB()) {
+    w.Flag(h.numRefIdxOverride);
+    if (h.numRefIdxOverride) {
+      w.Ue(h.numRefIdxActive[0] - 1);
+      if (h.IsB()) w.Ue(h.numRefIdxActive[1] - 1);
+    }
+  }
+  if (!h.IsIntra()) {
+    for (int x = 0; x < (h.IsB() ? 2 : 1); ++x) {
+      w.Flag(h.modificationFlag[x]);
+      if (!h.modificationFlag[x]) continue;
+      for (const ListModification& m : h.modifications[x]) {
+        w.Ue(m.idc);
+        w.Ue(m.value);
+      }
+      w.Ue(3);
+    }
+  }
+  w.CopyBits(source, h.predWeightBegin, h.predWeightEnd);
+  if (c.refIdc != 0) {
+    if (c.idr) {
+      w.Flag(h.noOutputOfPriorPics);
+      w.Flag(h.longTermReference);
+    } else {
+      w.Flag(h.adaptiveMarking);
+      if (h.adaptiveMarking) {
+        for (const Mmco& m : h.mmcos) {
+          w.Ue(m.op);
+          if (m.op == 1 || m.op == 3) w.Ue(m.differenceOfPicNumsMinus1);
+          if (m.op == 2) w.Ue(m.longTermPicNum);
+          if (m.op == 3 || m.op == 6) w.Ue(m.longTermFrameIdx);
+          if (m.op == 4) w.Ue(m.maxLongTermFrameIdxPlus1);
+        }
+        w.Ue(0);
+      }
+    }
+  }
+  w.CopyBits(source, h.tailBegin, h.headerEnd);
+}
+
+void WriteSliceData(const SliceHeader& h, bool cabac, const std::uint8_t* source, std::size_t len, BitWriter& w) {
+  const std::size_t stop = StopBitPosition(source, len);
+  if (cabac) {
+    // CABAC slice data starts on a byte boundary, both here and in the source.
+    w.AlignWithOnes();
+    const std::size_t data = (h.headerEnd + 7) / 8 * 8;
+    if (data < stop) w.CopyBits(source, data, stop);
+  } else if (h.headerEnd < stop) {
+    w.CopyBits(source, h.headerEnd, stop);
+  }
+  w.TrailingBits();
 }
 
 }  // namespace h264

@@ -60,6 +60,7 @@ struct SliceHeader {
   std::int32_t deltaPoc[2] = {0, 0};
   std::uint32_t redundantPicCnt = 0;
   bool directSpatialMvPred = false;
+  bool numRefIdxOverride = false;
   std::uint32_t numRefIdxActive[2] = {0, 0};
   bool modificationFlag[2] = {false, false};
   std::vector<ListModification> modifications[2];
@@ -91,5 +92,14 @@ struct SliceContext {
 // type 20, its three extension bytes). False when it does not parse or breaks a limit.
 bool ParseSliceHeader(const std::uint8_t* rbsp, std::size_t len, const Sps& sps, const Pps& pps,
                       const SliceContext& context, SliceHeader& out);
+
+// Writes slice_header() from its fields, laid out as the given parameter sets say (which may be
+// others than those it was parsed with). pred_weight_table() and the fields behind
+// dec_ref_pic_marking() are copied from `source`, the RBSP the header was parsed from.
+void WriteSliceHeader(const SliceHeader& h, const Sps& sps, const Pps& pps, const SliceContext& context,
+                      const std::uint8_t* source, BitWriter& w);
+// Appends the slice data of `source` (the slice's RBSP, h its parsed header) behind a header
+// just written, then the trailing bits. cabac: the PPS's entropy_coding_mode_flag.
+void WriteSliceData(const SliceHeader& h, bool cabac, const std::uint8_t* source, std::size_t len, BitWriter& w);
 
 }  // namespace h264

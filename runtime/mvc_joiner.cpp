@@ -580,67 +580,33 @@ bool MvcJoiner::WriteParameterSets(const Component& c, std::uint32_t origPpsId, 
 void MvcJoiner::WriteSlice(const Slice& s, const std::vector<ListModification> mods[2], const std::vector<Mmco>& mmcos,
                            const h264::Sps& sps, std::uint8_t nalHeader, bool joinedIdr, std::uint32_t ppsId,
                            std::vector<std::uint8_t>& out) {
-  const SliceHeader& h = s.header;
-  const h264::Pps& pps = parsedPps_[h.ppsId];
-  const std::uint8_t* rbsp = s.rbsp.data();
+  // The joined stream's layout: 16-bit frame_num and pic_order_cnt_lsb, a bottom count in
+  // every frame.
+  h264::Sps layout = sps;
+  layout.log2MaxFrameNum = 16;
+  layout.pocType = 0;
+  layout.log2MaxPocLsb = 16;
+  h264::Pps pps = parsedPps_[s.header.ppsId];
+  pps.bottomFieldPicOrderInFramePresent = true;
+  SliceHeader h = s.header;
+  h.ppsId = ppsId;
+  h.frameNum = frameNum_;
+  h.pocLsb = pocLsb_;
+  h.deltaPocBottom = deltaPocBottom_;
+  h.numRefIdxOverride = true;
+  for (int x = 0; x < 2; ++x) {
+    h.modificationFlag[x] = true;
+    h.modifications[x] = mods[x];
+  }
+  h.adaptiveMarking = true;  // never the decoder's own sliding window
+  h.mmcos = mmcos;
+  h264::SliceContext context;
+  context.idr = joinedIdr;
+  context.refIdc = (nalHeader >> 5) & 3;
   BitWriter& w = writer_;
   w.Clear();
-  w.Ue(h.firstMb);
-  w.Ue(h.sliceType);
-  w.Ue(ppsId);
-  if (sps.separateColourPlane) w.U(h.colourPlaneId, 2);
-  w.U(frameNum_, 16);
-  if (!sps.frameMbsOnly) {
-    w.Flag(h.fieldPic);
-    if (h.fieldPic) w.Flag(h.bottomField);
-  }
-  if (joinedIdr) w.Ue(h.idrPicId);
-  w.U(pocLsb_, 16);
-  if (!h.fieldPic) w.Se(deltaPocBottom_);
-  if (pps.redundantPicCntPresent) w.Ue(h.redundantPicCnt);
-  if (h.IsB()) w.Flag(h.directSpatialMvPred);
-  if (h.IsPOrB()) {
-    w.Flag(true);  // num_ref_idx_active_override_flag
-    w.Ue(h.numRefIdxActive[0] - 1);
-    if (h.IsB()) w.Ue(h.numRefIdxActive[1] - 1);
-  }
-  if (!h.IsIntra()) {
-    for (int x = 0; x < (h.IsB() ? 2 : 1); ++x) {
-      w.Flag(true);
-      for (const ListModification& m : mods[x]) {
-        w.Ue(m.idc);
-        w.Ue(m.value);
-      }
-      w.Ue(3);
-    }
-  }
-  w.CopyBits(rbsp, h.predWeightBegin, h.predWeightEnd);
-  if (nalHeader & 0x60) {
-    if (joinedIdr) {
-      w.Flag(h.noOutputOfPriorPics);
-      w.Flag(h.longTermReference);
-    } else {
-      w.Flag(true);  // adaptive_ref_pic_marking_mode_flag: never the decoder's own sliding window
-      for (const Mmco& m : mmcos) {
-        w.Ue(m.op);
-        if (m.op == 1 || m.op == 3) w.Ue(m.differenceOfPicNumsMinus1);
-        if (m.op == 2) w.Ue(m.longTermPicNum);
-        if (m.op == 3 || m.op == 6) w.Ue(m.longTermFrameIdx);
-        if (m.op == 4) w.Ue(m.maxLongTermFrameIdxPlus1);
-      }
-      w.Ue(0);
-    }
-  }
-  w.CopyBits(rbsp, h.tailBegin, h.headerEnd);
-  const std::size_t stop = h264::StopBitPosition(rbsp, s.rbsp.size());
-  if (pps.entropyCodingMode) {
-    w.AlignWithOnes();
-    const std::size_t data = (h.headerEnd + 7) / 8 * 8;
-    if (data < stop) w.CopyBits(rbsp, data, stop);
-  } else if (h.headerEnd < stop) {
-    w.CopyBits(rbsp, h.headerEnd, stop);
-  }
-  w.TrailingBits();
+  h264::WriteSliceHeader(h, layout, pps, context, s.rbsp.data(), w);
+  h264::WriteSliceData(s.header, pps.entropyCodingMode, s.rbsp.data(), s.rbsp.size(), w);
   AppendNal(nalHeader, w.Bytes(), out);
 }
 
