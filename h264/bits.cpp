@@ -191,6 +191,7 @@ void BitWriter::Se(std::int32_t value) {
 }
 
 void BitWriter::CopyBits(const std::uint8_t* src, std::size_t from, std::size_t to) {
+  if (to <= from) return;
   std::size_t p = from;
   while (p < to && (p & 7)) {
     U((src[p >> 3] >> (7 - (p & 7))) & 1u, 1);

@@ -405,7 +405,8 @@ bool MvcDpb::BuildLists(const SliceHeader& slice, const InterViewContext& iv, st
   return complete;
 }
 
-void MvcDpb::Adaptive(int view, const std::vector<Mmco>& mmcos, bool& currentLong, bool& reset) {
+bool MvcDpb::Adaptive(int view, const std::vector<Mmco>& mmcos, bool& currentLong, bool& reset) {
+  bool found = true;
   ViewState& vs = views_[view];
   const std::int64_t currPicNum = currentFields_ == kBothFields ? firstSlice_.frameNum : 2 * std::int64_t{firstSlice_.frameNum} + 1;
   auto freeIndex = [&](std::uint32_t idx, const StoredPicture* keep) {
@@ -417,16 +418,21 @@ void MvcDpb::Adaptive(int view, const std::vector<Mmco>& mmcos, bool& currentLon
       case 1: {
         RefEntry e = FindShort(currPicNum - (std::int64_t{m.differenceOfPicNumsMinus1} + 1));
         if (e.picture) e.picture->shortRef &= static_cast<std::uint8_t>(~e.fields);
+        found = found && e.picture;
         break;
       }
       case 2: {
         RefEntry e = FindLong(m.longTermPicNum);
         if (e.picture) e.picture->longRef &= static_cast<std::uint8_t>(~e.fields);
+        found = found && e.picture;
         break;
       }
       case 3: {
         RefEntry e = FindShort(currPicNum - (std::int64_t{m.differenceOfPicNumsMinus1} + 1));
-        if (!e.picture) break;
+        if (!e.picture) {
+          found = false;
+          break;
+        }
         freeIndex(m.longTermFrameIdx, e.picture);
         if (e.picture->longRef && e.picture->longTermFrameIdx != m.longTermFrameIdx) e.picture->longRef = 0;
         e.picture->shortRef &= static_cast<std::uint8_t>(~e.fields);
@@ -458,10 +464,11 @@ void MvcDpb::Adaptive(int view, const std::vector<Mmco>& mmcos, bool& currentLon
         break;
     }
   }
+  return found;
 }
 
-void MvcDpb::Finish() {
-  if (!current_) return;
+bool MvcDpb::Finish() {
+  if (!current_) return false;
   const int view = start_.view;
   ViewState& vs = views_[view];
   const SliceHeader& h = firstSlice_;
@@ -469,7 +476,7 @@ void MvcDpb::Finish() {
   const bool ref = start_.refIdc != 0;
   p.decoded |= currentFields_;
   p.codedAsFrame = currentFields_ == kBothFields;
-  bool reset = false;
+  bool reset = false, found = true;
   if (ref) {
     if (start_.idr) {
       UnmarkAll(view);
@@ -485,7 +492,7 @@ void MvcDpb::Finish() {
       bool currentLong = false;
       const bool firstFieldShort = secondField_ && (p.shortRef & ~currentFields_);
       if (h.adaptiveMarking)
-        Adaptive(view, h.mmcos, currentLong, reset);
+        found = Adaptive(view, h.mmcos, currentLong, reset);
       else if (!firstFieldShort)
         SlidingWindow(view, sps_);
       if (!currentLong) {
@@ -519,6 +526,7 @@ void MvcDpb::Finish() {
   vs.prevFrameNum = reset ? 0 : h.frameNum;
   vs.lastField = (currentFields_ != kBothFields && !secondField_) ? current_ : nullptr;
   vs.started = true;
+  return found;
 }
 
 }  // namespace swrt

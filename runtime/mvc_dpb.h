@@ -86,8 +86,9 @@ class MvcDpb {
   // builds them (initialisation, inter-view entries, modification). False when a command
   // names a picture that does not exist.
   bool BuildLists(const h264::SliceHeader& slice, const InterViewContext& interView, std::vector<RefEntry> lists[2]);
-  // Marks the current picture and the view's references after decoding.
-  void Finish();
+  // Marks the current picture and the view's references after decoding. False when a memory
+  // management operation named a picture that is not there.
+  bool Finish();
 
   // Every picture of both views still held for any reason.
   const std::vector<std::unique_ptr<StoredPicture>>& Pictures() const { return pictures_; }
@@ -122,7 +123,8 @@ class MvcDpb {
   void FillGap(ViewState& vs, const h264::Sps& sps, std::uint32_t frameNum);
   void SlidingWindow(int view, const h264::Sps& sps);
   void ComputePoc(ViewState& vs, const PictureStart& start);
-  void Adaptive(int view, const std::vector<h264::Mmco>& mmcos, bool& currentLong, bool& reset);
+  // False when an operation names a picture that is not there.
+  bool Adaptive(int view, const std::vector<h264::Mmco>& mmcos, bool& currentLong, bool& reset);
   void UnmarkAll(int view);
   std::int64_t FrameNumWrap(const StoredPicture& p) const;
   std::int64_t PicNum(const StoredPicture& p, std::uint8_t field) const;

@@ -361,25 +361,28 @@ bool MvcJoiner::JoinedLists(const SliceHeader& h, const std::vector<RefEntry> li
   return true;
 }
 
-void MvcJoiner::JoinedMarking(StoredPicture& current, bool longTermReference, bool idr, std::vector<Mmco>& mmcos) {
+// The decoder keeps a picture in one list, short-term or long-term, whatever its fields say;
+// the joined marking follows it. A long-term field pair becomes long-term at its second field:
+// marking the first field long-term on its own would lose it there.
+void MvcJoiner::JoinedMarking(StoredPicture& current, bool secondField, bool idr, std::vector<Mmco>& mmcos) {
   mmcos.clear();
   const std::uint8_t cur = currentFields_;
+  const bool frame = cur == kBothFields;
+  const bool currentLong = (current.longRef & cur) != 0 && (frame || secondField);
   if (idr) {
-    for (const auto& p : dpb_.Pictures()) {
-      p->joinedShort = p->joinedLong = 0;
-    }
+    for (const auto& p : dpb_.Pictures()) p->joinedShort = p->joinedLong = 0;
     longIdxUsed_ = 0;
-    if (longTermReference) {
+    maxLongIdx_ = -1;
+    if (currentLong) {
       current.joinedLong = cur;
       current.joinedLongIdx = AllocateLongIdx();
       maxLongIdx_ = 0;
     } else {
       current.joinedShort = cur;
-      maxLongIdx_ = -1;
     }
+    joinedIdrLong_ = currentLong;
     return;
   }
-  const bool frame = cur == kBothFields;
   const std::int64_t currPicNum = frame ? frameNum_ : 2 * std::int64_t{frameNum_} + 1;
   auto shortTermDiff = [&](const StoredPicture& p, std::uint8_t field) {
     return static_cast<std::uint32_t>(currPicNum - JoinedPicNum(p, field) - 1);
@@ -392,6 +395,7 @@ void MvcJoiner::JoinedMarking(StoredPicture& current, bool longTermReference, bo
     const std::uint8_t keep = p.interViewHold ? joined : static_cast<std::uint8_t>((p.shortRef | p.longRef) & joined);
     const std::uint8_t drop = joined & ~keep;
     if (!drop) continue;
+    const bool wasLong = p.joinedLong != 0;
     if (frame) {
       if (drop != joined) continue;  // a frame cannot drop one field: it goes with the other
       Mmco m;
@@ -404,7 +408,7 @@ void MvcJoiner::JoinedMarking(StoredPicture& current, bool longTermReference, bo
       }
       mmcos.push_back(m);
       p.joinedShort = p.joinedLong = 0;
-      longIdxUsed_ &= ~(1u << p.joinedLongIdx);
+      if (wasLong) longIdxUsed_ &= ~(1u << p.joinedLongIdx);
       continue;
     }
     for (std::uint8_t f : {kTopField, kBottomField}) {
@@ -421,27 +425,27 @@ void MvcJoiner::JoinedMarking(StoredPicture& current, bool longTermReference, bo
       p.joinedShort &= static_cast<std::uint8_t>(~f);
       p.joinedLong &= static_cast<std::uint8_t>(~f);
     }
-    if (p.joinedLong == 0 && p.joinedShort == 0) longIdxUsed_ &= ~(1u << p.joinedLongIdx);
+    if (wasLong && p.joinedLong == 0) longIdxUsed_ &= ~(1u << p.joinedLongIdx);
   }
-  // Pictures the views made long-term, and the current one if it is.
+  // Pictures a view made long-term, and the current one if it is.
   std::vector<Mmco> toLong;
   for (const auto& pp : dpb_.Pictures()) {
     StoredPicture& p = *pp;
     const std::uint8_t moving = p.longRef & p.joinedShort;
     if (!moving || &p == &current) continue;
     if (!p.joinedLong) p.joinedLongIdx = AllocateLongIdx();
-    for (std::uint8_t f : frame ? std::vector<std::uint8_t>{kBothFields} : std::vector<std::uint8_t>{kTopField, kBottomField}) {
-      if (!(moving & f) && f != kBothFields) continue;
+    for (std::uint8_t f : {kTopField, kBottomField}) {
+      if (!frame && !(moving & f)) continue;
       Mmco m;
       m.op = 3;
-      m.differenceOfPicNumsMinus1 = shortTermDiff(p, f);
+      m.differenceOfPicNumsMinus1 = shortTermDiff(p, frame ? std::uint8_t{kBothFields} : f);
       m.longTermFrameIdx = p.joinedLongIdx;
       toLong.push_back(m);
+      if (frame) break;
     }
-    p.joinedLong |= p.joinedShort;  // the decoder moves the whole picture
+    p.joinedLong |= p.joinedShort;
     p.joinedShort = 0;
   }
-  const bool currentLong = (current.longRef & cur) != 0;
   if (currentLong) {
     if (!current.joinedLong) current.joinedLongIdx = AllocateLongIdx();
     Mmco m;
@@ -600,6 +604,7 @@ void MvcJoiner::WriteSlice(const Slice& s, const std::vector<ListModification> m
   }
   h.adaptiveMarking = true;  // never the decoder's own sliding window
   h.mmcos = mmcos;
+  if (joinedIdr) h.longTermReference = joinedIdrLong_;
   h264::SliceContext context;
   context.idr = joinedIdr;
   context.refIdc = (nalHeader >> 5) & 3;
@@ -662,13 +667,15 @@ void MvcJoiner::Emit(Component& c, bool expectDependent) {
   if (joinedIdr) {
     frameNum_ = 0;
     prevPocMsb_ = prevPocLsb_ = 0;
-  } else if (second && lastJoined_ == pic) {
+  } else if (second) {
     frameNum_ = pic->joinedFrameNum;
   } else {
     frameNum_ = started_ ? static_cast<std::uint32_t>((prevRefFrameNum_ + 1) % kJoinedMaxFrameNum) : 0;
   }
-  pic->joinedFrameNum = frameNum_;
-  if (!second) pic->joinedReference = joinedRef;
+  if (!second) {
+    pic->joinedFrameNum = frameNum_;
+    pic->joinedReference = joinedRef;
+  }
 
   // The picture order count, as type 0 with 16-bit lsb against the joined stream's last reference.
   const std::int64_t target = currentFields_ == kBottomField ? pic->joinedPoc[1] : pic->joinedPoc[0];
@@ -692,7 +699,8 @@ void MvcJoiner::Emit(Component& c, bool expectDependent) {
     }
   }
   std::vector<std::vector<ListModification>> mods(c.slices.size() * 2);
-  bool ok = true;
+  // A second field goes right behind its first, or the decoder takes it for a new picture.
+  bool ok = !second || lastJoined_ == pic;
   for (std::size_t i = 0; i < c.slices.size() && ok; ++i) {
     std::vector<RefEntry> lists[2];
     dpb_.BuildLists(c.slices[i].header, iv, lists);
@@ -700,16 +708,15 @@ void MvcJoiner::Emit(Component& c, bool expectDependent) {
   }
   dpb_.Finish();
   if (!ok) {
-    // Nothing in the decoder's buffer to predict from: the view's stream is broken here.
+    // Nothing in the decoder's buffer to predict from, or a field the joined stream cannot
+    // pair: the view's stream is broken here.
     pic->interViewHold = 0;
-    if (c.view == 1) {
-      Conceal(c);
-    }
+    if (c.view == 1) Conceal(c);
     dpb_.Collect();
     return;
   }
   std::vector<Mmco> mmcos;
-  if (joinedRef) JoinedMarking(*pic, first.longTermReference, joinedIdr, mmcos);
+  if (joinedRef) JoinedMarking(*pic, second, joinedIdr, mmcos);
 
   JoinedPicture out;
   out.view = c.view;

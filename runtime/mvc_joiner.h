@@ -96,7 +96,7 @@ class MvcJoiner {
                           std::vector<std::uint8_t>& out);
   bool JoinedLists(const h264::SliceHeader& h, const std::vector<RefEntry> lists[2],
                    std::vector<h264::ListModification> out[2]) const;
-  void JoinedMarking(StoredPicture& current, bool longTermReference, bool idr, std::vector<h264::Mmco>& mmcos);
+  void JoinedMarking(StoredPicture& current, bool secondField, bool idr, std::vector<h264::Mmco>& mmcos);
   void WriteSlice(const Slice& s, const std::vector<h264::ListModification> mods[2],
                   const std::vector<h264::Mmco>& mmcos, const h264::Sps& sps, std::uint8_t nalHeader,
                   bool joinedIdr, std::uint32_t ppsId, std::vector<std::uint8_t>& out);
@@ -130,6 +130,7 @@ class MvcJoiner {
   std::int64_t prevPocLsb_ = 0;
   std::int32_t maxLongIdx_ = -1;
   std::uint32_t longIdxUsed_ = 0;  // long-term indices taken, one bit each
+  bool joinedIdrLong_ = false;     // the joined IDR picture is long-term
   bool started_ = false;
   bool dependentLost_ = false;  // until its next IDR picture
   const StoredPicture* lastJoined_ = nullptr;  // picture of the last joined field, for pairing
