@@ -235,9 +235,13 @@ void MvcJoiner::Push(const AccessUnit& unit) {
   }
   const bool interViewUsed = dep.present && InterViewUsed();
   Emit(base, interViewUsed);
-  if (!dep.present) return;
   dep.basePicture = dpb_.LastOfView(0);
   dep.baseFields = FieldsOf(base.slices.front().header);
+  if (!dep.present) {
+    // A unit without its dependent view still shows one, so the views stay paired.
+    if (dependentViewSet_) Conceal(dep);
+    return;
+  }
   const bool baseFirstField = base.slices.front().header.fieldPic && !baseWasSecond_;
   if (baseFirstField && !dep.broken && dep.slices.front().header.fieldPic) {
     held_ = std::move(dep);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
 #include <string>
 
 #include "avs_host.h"
@@ -111,6 +112,34 @@ TEST(StereoViews, Ds5PairWithViewIdsZeroAndTwo) {
   const Views views = Alternating(base, dependent, 9, 2);
   EXPECT_EQ(Md5(views.bytes[0]), "4a15b286d65dc66099398e5ac008c06f");
   EXPECT_EQ(Md5(views.bytes[1]), "e076cb77e0e944c93c49590abe163199");
+}
+
+TEST(StereoViews, DamagedDependentViewLeavesTheBaseViewIntact) {
+  const Stream& s = kStreams[1];
+  const std::string base = Shared(std::string(s.name) + ".base.h264");
+  std::vector<std::uint8_t> dependent;
+  if (base.empty() || !ReadFile(Shared(std::string(s.name) + ".dep.mvc"), dependent))
+    GTEST_SKIP() << "shared test media mvc/" << s.name << " is not present";
+  // Every 199th byte of the slice extensions' payload garbled, headers included, never into a
+  // start code or a delimiter.
+  int sinceStart = -1;
+  bool slice = false;
+  for (std::size_t i = 3; i < dependent.size(); ++i) {
+    if (dependent[i - 3] == 0 && dependent[i - 2] == 0 && dependent[i - 1] == 1) {
+      sinceStart = 0;
+      slice = (dependent[i] & 0x1F) == 20;
+      continue;
+    }
+    if (sinceStart >= 0) ++sinceStart;
+    const std::uint8_t garbled = dependent[i] ^ 0x5A;
+    if (slice && sinceStart > 4 && i % 199 == 0 && garbled > 3 && dependent[i] > 3) dependent[i] = garbled;
+  }
+  const std::string damaged = BuildDir() + "/damaged_" + s.name + ".dep.mvc";
+  std::ofstream(damaged, std::ios::binary).write(reinterpret_cast<const char*>(dependent.data()),
+                                                 static_cast<std::streamsize>(dependent.size()));
+  const Views views = Alternating(base, damaged, s.frames, 2);
+  EXPECT_EQ(Md5(views.bytes[0]), s.base);
+  EXPECT_EQ(views.bytes[1].size(), views.bytes[0].size()) << "every unit still shows a dependent picture";
 }
 
 }  // namespace
