@@ -78,7 +78,8 @@ void AppendEscaped(const std::uint8_t* rbsp, std::size_t len, std::vector<std::u
     zeros = b == 0 ? zeros + 1 : 0;
     out.push_back(b);
   }
-  if (!out.empty() && out.back() == 0 && len > 0) out.push_back(3);
+  // Trailing cabac_zero_words would read as zeros in front of the next start code.
+  if (zeros >= 2) out.push_back(3);
 }
 
 std::size_t StopBitPosition(const std::uint8_t* rbsp, std::size_t len) {

@@ -27,7 +27,7 @@ std::vector<NalUnit> SplitUnits(const std::uint8_t* data, std::size_t len);
 // RBSP of a NAL payload: emulation prevention bytes (00 00 03 -> 00 00) removed.
 void Unescape(const std::uint8_t* data, std::size_t len, std::vector<std::uint8_t>& out);
 // Appends rbsp to out with emulation prevention inserted wherever 00 00 is followed by 00..03,
-// and after a final zero byte, so the unit never ends in 00.
+// and behind a final 00 00, so the unit never ends in two zero bytes.
 void AppendEscaped(const std::uint8_t* rbsp, std::size_t len, std::vector<std::uint8_t>& out);
 
 // Bit position of the rbsp_stop_one_bit (the last set bit), or len * 8 when every bit is 0.

@@ -41,7 +41,7 @@ TEST(Units, EscapingRoundTripsAndEscapesEveryCriticalPair) {
   const Bytes rbsp = {0, 0, 0, 0, 0, 1, 0, 0, 2, 0, 0, 3, 0, 0, 4, 0, 0};
   Bytes escaped;
   AppendEscaped(rbsp.data(), rbsp.size(), escaped);
-  const Bytes expected = {0, 0, 3, 0, 0, 3, 0, 1, 0, 0, 3, 2, 0, 0, 3, 3, 0, 0, 4, 0, 0};
+  const Bytes expected = {0, 0, 3, 0, 0, 3, 0, 1, 0, 0, 3, 2, 0, 0, 3, 3, 0, 0, 4, 0, 0, 3};
   EXPECT_EQ(escaped, expected);
   Bytes back;
   Unescape(escaped.data(), escaped.size(), back);

@@ -211,23 +211,6 @@ TEST(PluginOnConformance, Rp2BothViewsAlternate) {
   }
 }
 
-TEST(PluginOnConformance, Ds5DependentViewIsRefused) {
-  REQUIRE_SHARED(ds5, "MVCDS-5.264");
-  REQUIRE_SHARED(ds5Base, "MVCDS-5.base.h264");
-  REQUIRE_SHARED(ds5Dep, "MVCDS-5.dep.mvc");
-  avshost::Host host;
-  host.LoadPlugin(kPlugin);
-  for (int viewId : {0, 1, 2}) {
-    try {
-      host.Invoke("Korvala", {ds5Base, ds5Dep, 9, viewId});
-      ADD_FAILURE() << "two-file MVCDS-5 was accepted with ViewId " << viewId;
-    } catch (const avshost::ScriptError& e) {
-      EXPECT_STREQ(e.what(), "Korvala: Can't init decoder");
-    }
-  }
-  EXPECT_THROW(host.Invoke("Korvala", {ds5, "", 9, 1}), avshost::ScriptError);
-}
-
 TEST(PluginOnConformance, StreamEndGivesBlankFrames) {
   REQUIRE_SHARED(ds5, "MVCDS-5.264");
   avshost::Host host;
