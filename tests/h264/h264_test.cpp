@@ -43,9 +43,9 @@ TEST(H264Bits, EmulationPreventionRoundTripsAndLeavesNoStartCodes) {
     EXPECT_EQ(back, rbsp);
   }
   Bytes nal;
-  const Bytes rbsp = {0, 0, 1, 0, 0, 0};
+  const Bytes rbsp = {0, 0, 1, 0, 0, 0, 0};
   AppendEscaped(rbsp.data(), rbsp.size(), nal);
-  EXPECT_EQ(nal, (Bytes{0, 0, 3, 1, 0, 0, 3, 0, 3}));
+  EXPECT_EQ(nal, (Bytes{0, 0, 3, 1, 0, 0, 3, 0, 0, 3}));
 }
 
 TEST(H264Bits, ExpGolombAndBitCopies) {
