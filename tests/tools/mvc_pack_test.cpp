@@ -1,18 +1,14 @@
-// mvc-pack: bit-level rewriting, stream cutting, and packing real x264 encodes.
+// mvc-pack: stream cutting, parameter set and header rewriting, and packing real x264 encodes.
 #include <gtest/gtest.h>
 
-#include <random>
-
-#include "bits.h"
-#include "h264.h"
 #include "mvc_pack.h"
 #include "tool_test_util.h"
 
 using namespace mvcpack;
+using h264::BitReader;
+using h264::BitWriter;
 
 namespace {
-
-Bytes Rbsp(std::initializer_list<uint8_t> b) { return Bytes(b); }
 
 // Bits [from, to) of a buffer as a string of '0' and '1'.
 std::string BitString(const Bytes& b, size_t from, size_t to) {
@@ -24,7 +20,7 @@ std::string BitString(const Bytes& b, size_t from, size_t to) {
 // A NAL unit from a header byte and an RBSP.
 Bytes Nal(uint8_t header, const Bytes& rbsp) {
   Bytes n{header};
-  AppendWithEmulationPrevention(n, rbsp.data(), rbsp.size());
+  h264::AppendEscaped(rbsp.data(), rbsp.size(), n);
   return n;
 }
 
@@ -33,30 +29,30 @@ NalUnit View(const Bytes& nal) { return NalUnit{nal.data(), nal.size()}; }
 // A 4:2:0 SPS; with high, a High-profile one carrying the chroma fields.
 Bytes MakeSps(bool high, uint32_t id, uint32_t widthMbs, uint32_t heightMbs) {
   BitWriter w;
-  w.u(8, high ? 100 : 77);
-  w.u(8, high ? 0 : 0x40);
-  w.u(8, 31);
-  w.ue(id);
+  w.U(high ? 100 : 77, 8);
+  w.U(high ? 0 : 0x40, 8);
+  w.U(31, 8);
+  w.Ue(id);
   if (high) {
-    w.ue(1);
-    w.ue(0);
-    w.ue(0);
-    w.flag(false);
-    w.flag(false);
+    w.Ue(1);
+    w.Ue(0);
+    w.Ue(0);
+    w.Flag(false);
+    w.Flag(false);
   }
-  w.ue(0);  // log2_max_frame_num_minus4
-  w.ue(0);  // poc type 0
-  w.ue(2);  // log2_max_poc_lsb_minus4
-  w.ue(1);  // max_num_ref_frames
-  w.flag(false);
-  w.ue(widthMbs - 1);
-  w.ue(heightMbs - 1);
-  w.flag(true);   // frame_mbs_only
-  w.flag(true);   // direct_8x8
-  w.flag(false);  // cropping
-  w.flag(false);  // vui
+  w.Ue(0);  // log2_max_frame_num_minus4
+  w.Ue(0);  // poc type 0
+  w.Ue(2);  // log2_max_poc_lsb_minus4
+  w.Ue(1);  // max_num_ref_frames
+  w.Flag(false);
+  w.Ue(widthMbs - 1);
+  w.Ue(heightMbs - 1);
+  w.Flag(true);   // frame_mbs_only
+  w.Flag(true);   // direct_8x8
+  w.Flag(false);  // cropping
+  w.Flag(false);  // vui
   w.TrailingBits();
-  return Nal(0x67, w.bytes());
+  return Nal(0x67, w.Bytes());
 }
 
 // The fixed length of the MVC extension tail that MakeSubsetSps writes, from bit_equal_to_one
@@ -69,20 +65,20 @@ Bytes DependentToAvc(const Bytes& dep) {
   for (const NalUnit& nal : SplitAnnexB(dep.data(), dep.size())) {
     Bytes n;
     switch (nal.type()) {
-      case kNalDependentDelimiter:
+      case h264::kNalDependentDelimiter:
         continue;
-      case kNalSubsetSps: {
+      case h264::kNalSubsetSps: {
         Bytes rbsp = nal.rbsp();
         BitWriter w;
-        w.u(8, 100);
-        w.CopyBits(rbsp.data(), 8, StopBitPosition(rbsp) - kMvcTailBits);
+        w.U(100, 8);
+        w.CopyBits(rbsp.data(), 8, h264::StopBitPosition(rbsp.data(), rbsp.size()) - kMvcTailBits);
         w.TrailingBits();
-        n = Nal(static_cast<uint8_t>((nal.data[0] & 0x60) | kNalSps), w.bytes());
+        n = Nal(static_cast<uint8_t>((nal.data[0] & 0x60) | h264::kNalSps), w.Bytes());
         break;
       }
-      case kNalSliceExtension: {
+      case h264::kNalSliceExtension: {
         bool nonIdr = (nal.data[1] >> 6) & 1;
-        n.push_back(static_cast<uint8_t>((nal.data[0] & 0x60) | (nonIdr ? kNalSlice : kNalIdrSlice)));
+        n.push_back(static_cast<uint8_t>((nal.data[0] & 0x60) | (nonIdr ? h264::kNalSlice : h264::kNalIdrSlice)));
         n.insert(n.end(), nal.data + 4, nal.data + nal.size);
         break;
       }
@@ -103,69 +99,6 @@ size_t CountType(const Bytes& stream, uint8_t type) {
 
 }  // namespace
 
-TEST(MvcPackBits, EmulationPreventionRoundTripsAndLeavesNoStartCodes) {
-  std::mt19937 rng(7);
-  for (int round = 0; round < 200; ++round) {
-    Bytes rbsp(rng() % 64);
-    for (uint8_t& b : rbsp) b = (rng() % 3 == 0) ? static_cast<uint8_t>(rng() % 4) : 0;
-    // A real RBSP ends in its stop bit or in cabac_zero_words (00 00 each): an even run of zeros.
-    size_t run = 0;
-    while (run < rbsp.size() && rbsp[rbsp.size() - 1 - run] == 0) ++run;
-    if (run % 2) rbsp.push_back(0);
-    Bytes nal;
-    AppendWithEmulationPrevention(nal, rbsp.data(), rbsp.size());
-    for (size_t i = 0; i + 2 < nal.size(); ++i)
-      ASSERT_FALSE(nal[i] == 0 && nal[i + 1] == 0 && nal[i + 2] <= 2) << "round " << round << " at " << i;
-    if (!nal.empty()) {
-      EXPECT_NE(nal.back(), 0) << "a payload must not end in a zero byte";
-    }
-    EXPECT_EQ(RemoveEmulationPrevention(nal.data(), nal.size()), rbsp);
-  }
-  Bytes nal;
-  const Bytes rbsp = {0, 0, 1, 0, 0, 0};
-  AppendWithEmulationPrevention(nal, rbsp.data(), rbsp.size());
-  EXPECT_EQ(nal, (Bytes{0, 0, 3, 1, 0, 0, 3, 0, 3}));
-}
-
-TEST(MvcPackBits, ExpGolombAndBitCopies) {
-  BitWriter w;
-  const uint32_t values[] = {0, 1, 2, 3, 7, 15, 255, 65535, 0x7FFFFFFE, 0xFFFFFFFE};
-  for (uint32_t v : values) w.ue(v);
-  w.u(5, 0x15);
-  w.TrailingBits();
-  BitReader r(w.bytes());
-  for (uint32_t v : values) EXPECT_EQ(r.ue(), v);
-  EXPECT_EQ(r.u(5), 0x15u);
-  EXPECT_EQ(StopBitPosition(w.bytes()), r.position());
-
-  BitWriter s;
-  s.ue(3);  // 00100
-  s.ue(0);
-  s.TrailingBits();  // 0010 0110 -> se reads ue 3 as +2, ue 0 as 0
-  BitReader rs(s.bytes());
-  EXPECT_EQ(rs.se(), 2);
-  EXPECT_EQ(rs.se(), 0);
-  EXPECT_THROW(BitReader(Rbsp({0, 0, 0, 0, 0})).ue(), PackError);
-  EXPECT_THROW(BitReader(Rbsp({0xFF})).u(9), PackError);
-
-  std::mt19937 rng(3);
-  Bytes src(40);
-  for (uint8_t& b : src) b = static_cast<uint8_t>(rng());
-  for (size_t lead = 0; lead < 9; ++lead) {
-    for (size_t from : {0, 1, 5, 8, 13}) {
-      for (size_t to : {size_t{13}, size_t{100}, src.size() * 8}) {
-        BitWriter c;
-        c.u(static_cast<unsigned>(lead), 0x155);
-        c.CopyBits(src.data(), from, to);
-        size_t total = c.position();
-        if (total % 8) c.u(static_cast<unsigned>(8 - total % 8), 0);
-        EXPECT_EQ(BitString(c.bytes(), lead, total), BitString(src, from, to))
-            << "lead " << lead << " from " << from << " to " << to;
-      }
-    }
-  }
-}
-
 TEST(MvcPackSyntax, SplitsAnnexBUnits) {
   const Bytes stream = {0xAA, 0x00, 0x00, 0x00, 0x01, 0x09, 0xF0, 0x00, 0x00, 0x01, 0x67, 0x00, 0x00, 0x03,
                         0x01, 0x00, 0x00, 0x00, 0x00, 0x01, 0x68, 0xCE, 0x00, 0x00, 0x01, 0x65, 0x88, 0x00, 0x00};
@@ -174,7 +107,7 @@ TEST(MvcPackSyntax, SplitsAnnexBUnits) {
   EXPECT_EQ(Bytes(nals[0].data, nals[0].data + nals[0].size), (Bytes{0x09, 0xF0}));
   EXPECT_EQ(Bytes(nals[1].data, nals[1].data + nals[1].size), (Bytes{0x67, 0x00, 0x00, 0x03, 0x01}))
       << "00 00 03 is emulation prevention, not a boundary; zeros before a start code are dropped";
-  EXPECT_EQ(nals[2].type(), kNalPps);
+  EXPECT_EQ(nals[2].type(), h264::kNalPps);
   EXPECT_EQ(Bytes(nals[3].data, nals[3].data + nals[3].size), (Bytes{0x65, 0x88}))
       << "trailing zero bytes at the end of the data are not part of the last unit";
   EXPECT_TRUE(SplitAnnexB(stream.data(), 3).empty());
@@ -198,7 +131,7 @@ TEST(MvcPackSyntax, GroupsAccessUnitsWithoutDelimiters) {
   EXPECT_EQ(units[0].nals.size(), 4u) << "SPS, PPS and both slices of the IDR picture";
   EXPECT_EQ(units[1].nals.size(), 1u);
   EXPECT_EQ(units[2].nals.size(), 3u) << "a SEI after a slice opens the next unit; end of sequence stays";
-  EXPECT_EQ(units[2].nals.back().type(), kNalEndOfSequence);
+  EXPECT_EQ(units[2].nals.back().type(), h264::kNalEndOfSequence);
 }
 
 TEST(MvcPackRewrite, ExtensionHeaderBytes) {
@@ -219,40 +152,42 @@ TEST(MvcPackRewrite, SubsetSpsKeepsSequenceDataAndDescribesTwoViews) {
     ASSERT_EQ(subset[0], 0x6F) << "nal_ref_idc kept, type 15";
     Bytes src = View(spsNal).rbsp();
     Bytes out = View(subset).rbsp();
-    SpsInfo srcInfo = ParseSps(src);
-    SpsInfo info = ParseSps(out);
+    h264::Sps srcInfo, info;
+    ASSERT_TRUE(h264::ParseSps(src.data(), src.size(), srcInfo));
+    ASSERT_TRUE(h264::ParseSps(out.data(), out.size(), info));
     EXPECT_EQ(info.profileIdc, kMultiviewHigh);
-    EXPECT_EQ(info.id, 2u);
-    EXPECT_EQ(info.width(), 1920u);
-    EXPECT_EQ(info.height(), 1088u);
+    EXPECT_EQ(info.spsId, 2u);
+    EXPECT_EQ(DisplayWidth(info), 1920u);
+    EXPECT_EQ(DisplayHeight(info), 1088u);
     EXPECT_EQ(info.chromaFormatIdc, 1u);
     EXPECT_EQ(BitString(out, 8, 24), BitString(src, 8, 24)) << "constraint flags and level";
     // Behind the id: the chroma fields where the source lacked them, then the source's bits.
     size_t inserted = high ? 0 : 7;
-    size_t srcEnd = StopBitPosition(src);
-    EXPECT_EQ(BitString(out, info.idEndBit, info.idEndBit + inserted), high ? "" : "0101100");
-    EXPECT_EQ(BitString(out, info.idEndBit + inserted, info.idEndBit + inserted + srcEnd - srcInfo.idEndBit),
-              BitString(src, srcInfo.idEndBit, srcEnd));
-    size_t dataEnd = info.idEndBit + inserted + srcEnd - srcInfo.idEndBit;
-    BitReader r(out);
-    while (r.position() < dataEnd) r.u(1);
-    EXPECT_TRUE(r.flag()) << "bit_equal_to_one";
-    EXPECT_EQ(r.ue(), 1u) << "num_views_minus1";
-    EXPECT_EQ(r.ue(), 0u);
-    EXPECT_EQ(r.ue(), 1u) << "view ids 0 and 1";
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(r.ue(), 0u) << "no anchor or non-anchor references";
-    EXPECT_EQ(r.ue(), 0u) << "one level";
-    EXPECT_EQ(r.u(8), 31u);
-    EXPECT_EQ(r.ue(), 0u);
-    EXPECT_EQ(r.u(3), 0u);
-    EXPECT_EQ(r.ue(), 1u);
-    EXPECT_EQ(r.ue(), 0u);
-    EXPECT_EQ(r.ue(), 1u);
-    EXPECT_EQ(r.ue(), 1u);
-    EXPECT_FALSE(r.flag()) << "mvc_vui_parameters_present_flag";
-    EXPECT_FALSE(r.flag()) << "additional_extension2_flag";
-    EXPECT_EQ(r.position(), StopBitPosition(out));
-    EXPECT_EQ(StopBitPosition(out) - dataEnd, kMvcTailBits);
+    size_t srcEnd = h264::StopBitPosition(src.data(), src.size());
+    size_t outStop = h264::StopBitPosition(out.data(), out.size());
+    EXPECT_EQ(BitString(out, info.formatBegin, info.formatBegin + inserted), high ? "" : "0101100");
+    EXPECT_EQ(BitString(out, info.formatBegin + inserted, info.formatBegin + inserted + srcEnd - srcInfo.formatBegin),
+              BitString(src, srcInfo.formatBegin, srcEnd));
+    size_t dataEnd = info.formatBegin + inserted + srcEnd - srcInfo.formatBegin;
+    BitReader r(out.data(), out.size());
+    while (r.Position() < dataEnd) r.U(1);
+    EXPECT_TRUE(r.Flag()) << "bit_equal_to_one";
+    EXPECT_EQ(r.Ue(), 1u) << "num_views_minus1";
+    EXPECT_EQ(r.Ue(), 0u);
+    EXPECT_EQ(r.Ue(), 1u) << "view ids 0 and 1";
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(r.Ue(), 0u) << "no anchor or non-anchor references";
+    EXPECT_EQ(r.Ue(), 0u) << "one level";
+    EXPECT_EQ(r.U(8), 31u);
+    EXPECT_EQ(r.Ue(), 0u);
+    EXPECT_EQ(r.U(3), 0u);
+    EXPECT_EQ(r.Ue(), 1u);
+    EXPECT_EQ(r.Ue(), 0u);
+    EXPECT_EQ(r.Ue(), 1u);
+    EXPECT_EQ(r.Ue(), 1u);
+    EXPECT_FALSE(r.Flag()) << "mvc_vui_parameters_present_flag";
+    EXPECT_FALSE(r.Flag()) << "additional_extension2_flag";
+    EXPECT_EQ(r.Position(), outStop);
+    EXPECT_EQ(outStop - dataEnd, kMvcTailBits);
   }
 }
 
@@ -261,19 +196,59 @@ TEST(MvcPackRewrite, RenumberingShiftsTheRestByWholeBytes) {
     uint32_t to = DependentPpsId(id);
     EXPECT_LE(to, 255u);
     BitWriter w;
-    w.ue(id);
-    w.ue(0);
-    w.u(13, 0x1ABC);
+    w.Ue(id);
+    w.Ue(0);
+    w.U(0x1ABC, 13);
     w.TrailingBits();
-    Bytes pps = Nal(0x68, w.bytes());
+    Bytes pps = Nal(0x68, w.Bytes());
     Bytes out = RenumberPps(View(pps), to);
     Bytes src = View(pps).rbsp(), dst = View(out).rbsp();
     ASSERT_EQ(dst.size(), src.size() + 1) << "id " << id;
-    PpsInfo a = ParsePps(src), b = ParsePps(dst);
-    EXPECT_EQ(b.id, to);
-    EXPECT_EQ(BitString(dst, b.idEndBit, dst.size() * 8), BitString(src, a.idEndBit, src.size() * 8));
-    EXPECT_EQ(b.idEndBit % 8, a.idEndBit % 8) << "byte alignment of everything behind the id is kept";
+    BitReader a(src.data(), src.size()), b(dst.data(), dst.size());
+    a.Ue();
+    EXPECT_EQ(b.Ue(), to);
+    EXPECT_EQ(BitString(dst, b.Position(), dst.size() * 8), BitString(src, a.Position(), src.size() * 8));
+    EXPECT_EQ(b.Position() % 8, a.Position() % 8) << "byte alignment of everything behind the id is kept";
   }
+}
+
+// A CABAC IDR I slice naming PPS ppsId: header, alignment ones, two data bytes, trailing bits
+// and a cabac_zero_word.
+Bytes CabacIdrSlice(uint32_t ppsId) {
+  BitWriter w;
+  w.Ue(0);  // first_mb_in_slice
+  w.Ue(7);  // I
+  w.Ue(ppsId);
+  w.U(0, 4);  // frame_num
+  w.Ue(0);    // idr_pic_id
+  w.U(0, 6);  // pic_order_cnt_lsb
+  w.U(0, 2);  // no_output_of_prior_pics_flag, long_term_reference_flag
+  w.Se(-3);   // slice_qp_delta
+  w.AlignWithOnes();
+  w.U(0xAB00, 16);
+  w.TrailingBits();
+  w.U(0, 16);
+  return w.Bytes();
+}
+
+TEST(MvcPackRewrite, SliceExtensionKeepsTheSliceAndItsZeroWords) {
+  BitWriter pps;
+  for (uint32_t v : {0u, 0u}) pps.Ue(v);  // pps and sps id
+  pps.U(1, 1);                             // CABAC
+  pps.U(0, 1);
+  for (uint32_t v : {0u, 0u, 0u}) pps.Ue(v);
+  pps.U(0, 3);
+  for (int i = 0; i < 3; ++i) pps.Se(0);
+  pps.U(0, 3);
+  pps.TrailingBits();
+  ParameterSets sets;
+  sets.Add(View(MakeSps(true, 0, 4, 4)));
+  sets.Add(View(Nal(0x68, pps.Bytes())));
+  Bytes idr = Nal(0x65, CabacIdrSlice(0));
+  Bytes ext = MakeSliceExtension(ParseSlice(View(idr), sets), DependentPpsId(0));
+  Bytes want = {0x74, 0x00, 0x00, 0x45};
+  h264::AppendEscaped(CabacIdrSlice(DependentPpsId(0)).data(), CabacIdrSlice(DependentPpsId(0)).size(), want);
+  EXPECT_EQ(ext, want);
 }
 
 // Packs two real x264 encodes and checks both views against ffmpeg's decode of the sources.
@@ -317,13 +292,13 @@ TEST_F(MvcPackStreams, BothViewsDecodeAsTheirSources) {
     std::vector<AccessUnit> baseUnits = GroupAccessUnits(SplitAnnexB(p.base.data(), p.base.size()));
     ASSERT_EQ(baseUnits.size(), 20u);
     for (const AccessUnit& u : baseUnits) {
-      EXPECT_EQ(u.nals.front().type(), kNalAud);
+      EXPECT_EQ(u.nals.front().type(), h264::kNalAud);
       EXPECT_EQ(Bytes(u.nals.front().data - 4, u.nals.front().data), (Bytes{0, 0, 0, 1}));
     }
-    EXPECT_EQ(CountType(p.dependent, kNalDependentDelimiter), 20u);
-    EXPECT_EQ(CountType(p.dependent, kNalSlice) + CountType(p.dependent, kNalIdrSlice), 0u);
-    EXPECT_EQ(CountType(p.dependent, kNalSps), 0u);
-    EXPECT_GE(CountType(p.dependent, kNalSubsetSps), 1u);
+    EXPECT_EQ(CountType(p.dependent, h264::kNalDependentDelimiter), 20u);
+    EXPECT_EQ(CountType(p.dependent, h264::kNalSlice) + CountType(p.dependent, h264::kNalIdrSlice), 0u);
+    EXPECT_EQ(CountType(p.dependent, h264::kNalSps), 0u);
+    EXPECT_GE(CountType(p.dependent, h264::kNalSubsetSps), 1u);
 
     tooltest::WriteFile(dir_ + "/base.h264", p.base);
     tooltest::WriteFile(dir_ + "/view1.h264", DependentToAvc(p.dependent));

@@ -4,6 +4,8 @@
 #include <set>
 #include <utility>
 
+#include "mvc_writer.h"
+
 namespace mvcpack {
 namespace {
 
@@ -20,18 +22,8 @@ void AppendNal(Bytes& out, const Bytes& nal) { AppendNal(out, nal.data(), nal.si
 // A NAL unit from a header byte (plus optional extension bytes) and an RBSP.
 Bytes BuildNal(const uint8_t* header, size_t headerSize, const Bytes& rbsp) {
   Bytes nal(header, header + headerSize);
-  AppendWithEmulationPrevention(nal, rbsp.data(), rbsp.size());
+  h264::AppendEscaped(rbsp.data(), rbsp.size(), nal);
   return nal;
-}
-
-// RBSP with the ue(v) field at bits [begin, end) replaced by value; the rest shifts as bits.
-Bytes ReplaceUe(const Bytes& rbsp, size_t begin, size_t end, uint32_t value) {
-  BitWriter w;
-  w.CopyBits(rbsp.data(), 0, begin);
-  w.ue(value);
-  w.CopyBits(rbsp.data(), end, rbsp.size() * 8);
-  if (w.position() % 8 != 0) throw std::logic_error("ReplaceUe: length change not whole bytes");
-  return w.bytes();
 }
 
 std::string At(size_t unit) { return "access unit " + std::to_string(unit) + ": "; }
@@ -46,7 +38,7 @@ Stream Parse(const char* name, const uint8_t* data, size_t size) {
   Stream s{name, SplitAnnexB(data, size), {}};
   for (const NalUnit& nal : s.nals) {
     uint8_t t = nal.type();
-    if (t == kNalSubsetSps || t == kNalSliceExtension || t == 21)
+    if (t == h264::kNalSubsetSps || t == h264::kNalSliceExtension || t == 21)
       throw PackError(std::string(name) + " stream is already multiview; give plain AVC streams");
     if (t >= kNalPartitionA && t <= kNalPartitionC)
       throw PackError(std::string(name) + " stream uses slice data partitioning, which is not supported");
@@ -88,70 +80,82 @@ const NalUnit& FirstSlice(const AccessUnit& unit) {
 }  // namespace
 
 void MvcExtensionBytes(bool idr, uint32_t viewId, uint8_t out[3]) {
-  const uint32_t priorityId = 0, temporalId = 0, interView = 0;
-  uint32_t bits = (0u << 23) | (uint32_t{!idr} << 22) | (priorityId << 16) | ((viewId & 0x3FF) << 6) |
-                  (temporalId << 3) | (uint32_t{idr} << 2) | (interView << 1) | 1u;
-  out[0] = static_cast<uint8_t>(bits >> 16);
-  out[1] = static_cast<uint8_t>(bits >> 8);
-  out[2] = static_cast<uint8_t>(bits);
+  h264::MvcNalHeader h;
+  h.nonIdr = !idr;
+  h.viewId = viewId;
+  h.anchorPic = idr;
+  h.interView = false;
+  h264::WriteMvcNalHeader(h, out);
 }
 
 Bytes MakeSubsetSps(const NalUnit& sps) {
   Bytes rbsp = sps.rbsp();
-  SpsInfo info = ParseSps(rbsp);
-  size_t dataEnd = StopBitPosition(rbsp);
+  h264::Sps info;
+  if (!h264::ParseSps(rbsp.data(), rbsp.size(), info)) throw PackError("malformed or unsupported SPS");
+  const size_t dataEnd = h264::StopBitPosition(rbsp.data(), rbsp.size());
+  if (dataEnd != info.dataEndBit) throw PackError("SPS with bits behind its data");
 
-  BitWriter w;
-  w.u(8, kMultiviewHigh);
-  w.CopyBits(rbsp.data(), 8, info.idEndBit);  // constraint flags, level, id
-  if (!info.hasChromaFields) {
-    // Profile 118 carries these fields; write the values a profile without them implies.
-    w.ue(1);       // chroma_format_idc 4:2:0
-    w.ue(0);       // bit_depth_luma_minus8
-    w.ue(0);       // bit_depth_chroma_minus8
-    w.flag(false);  // qpprime_y_zero_transform_bypass_flag
-    w.flag(false);  // seq_scaling_matrix_present_flag
+  h264::BitWriter w;
+  w.U(kMultiviewHigh, 8);
+  w.CopyBits(rbsp.data(), 8, info.formatBegin);  // constraint flags, level, id
+  if (info.formatBegin == info.formatEnd) {
+    // The source's profile has no chroma format and bit depth fields, profile 118 has: write
+    // the values their absence implies.
+    w.Ue(1);        // chroma_format_idc 4:2:0
+    w.Ue(0);        // bit_depth_luma_minus8
+    w.Ue(0);        // bit_depth_chroma_minus8
+    w.Flag(false);  // qpprime_y_zero_transform_bypass_flag
+    w.Flag(false);  // seq_scaling_matrix_present_flag
   }
-  w.CopyBits(rbsp.data(), info.idEndBit, dataEnd);
-  w.flag(true);  // bit_equal_to_one
-  // seq_parameter_set_mvc_extension
-  w.ue(1);  // num_views_minus1
-  w.ue(0);  // view_id[0]
-  w.ue(kDependentViewId);
-  w.ue(0);  // num_anchor_refs_l0[1]
-  w.ue(0);  // num_anchor_refs_l1[1]
-  w.ue(0);  // num_non_anchor_refs_l0[1]
-  w.ue(0);  // num_non_anchor_refs_l1[1]
-  w.ue(0);  // num_level_values_signalled_minus1
-  w.u(8, info.levelIdc);
-  w.ue(0);    // num_applicable_ops_minus1
-  w.u(3, 0);  // applicable_op_temporal_id
-  w.ue(1);    // applicable_op_num_target_views_minus1
-  w.ue(0);    // applicable_op_target_view_id
-  w.ue(kDependentViewId);
-  w.ue(1);        // applicable_op_num_views_minus1
-  w.flag(false);  // mvc_vui_parameters_present_flag
-  w.flag(false);  // additional_extension2_flag
+  w.CopyBits(rbsp.data(), info.formatBegin, dataEnd);
+  w.Flag(true);  // bit_equal_to_one
+  h264::SubsetSps mvc;
+  mvc.views.resize(2);
+  mvc.views[1].viewId = kDependentViewId;
+  h264::MvcOperationPoint both;
+  both.levelIdc = info.levelIdc;
+  both.targetViews = {0, kDependentViewId};
+  both.numViews = 2;
+  mvc.ops.push_back(both);
+  h264::WriteMvcExtension(mvc, w);
+  w.Flag(false);  // mvc_vui_parameters_present_flag
+  w.Flag(false);  // additional_extension2_flag
   w.TrailingBits();
 
-  uint8_t header = static_cast<uint8_t>((sps.data[0] & 0x60) | kNalSubsetSps);
-  return BuildNal(&header, 1, w.bytes());
+  uint8_t header = static_cast<uint8_t>((sps.data[0] & 0x60) | h264::kNalSubsetSps);
+  return BuildNal(&header, 1, w.Bytes());
 }
 
 uint32_t DependentPpsId(uint32_t ppsId) { return (ppsId + 1) * 16 - 1; }
 
 Bytes RenumberPps(const NalUnit& pps, uint32_t newId) {
   Bytes rbsp = pps.rbsp();
-  PpsInfo info = ParsePps(rbsp);
-  return BuildNal(pps.data, 1, ReplaceUe(rbsp, 0, info.idEndBit, newId));
+  h264::BitReader r(rbsp.data(), rbsp.size());
+  r.Ue();
+  const size_t stop = h264::StopBitPosition(rbsp.data(), rbsp.size());
+  if (r.Error() || r.Position() > stop) throw PackError("malformed PPS");
+  h264::BitWriter w;
+  w.Ue(newId);
+  w.CopyBits(rbsp.data(), r.Position(), stop);
+  w.TrailingBits();
+  return BuildNal(pps.data, 1, w.Bytes());
 }
 
-Bytes MakeSliceExtension(const NalUnit& slice, const SliceInfo& header, uint32_t newPpsId) {
+Bytes MakeSliceExtension(const Slice& s, uint32_t newPpsId) {
   uint8_t head[4];
-  head[0] = static_cast<uint8_t>((slice.data[0] & 0x60) | kNalSliceExtension);
-  MvcExtensionBytes(slice.type() == kNalIdrSlice, kDependentViewId, head + 1);
-  Bytes rbsp = slice.rbsp();
-  return BuildNal(head, 4, ReplaceUe(rbsp, header.ppsIdBegin, header.ppsIdEnd, newPpsId));
+  head[0] = static_cast<uint8_t>((s.nal.data[0] & 0x60) | h264::kNalSliceExtension);
+  MvcExtensionBytes(s.context.idr, kDependentViewId, head + 1);
+  h264::SliceHeader h = s.header;
+  h.ppsId = newPpsId;
+  h264::BitWriter w;
+  h264::WriteSliceHeader(h, *s.sps, *s.pps, s.context, s.rbsp.data(), w);
+  h264::WriteSliceData(s.header, s.pps->entropyCodingMode, s.rbsp.data(), s.rbsp.size(), w);
+  Bytes nal = BuildNal(head, 4, w.Bytes());
+  // cabac_zero_words behind the trailing bits stay. The byte before them holds the stop bit,
+  // so escaping them on their own gives the same bytes as escaping the whole RBSP.
+  const size_t zeros = (h264::StopBitPosition(s.rbsp.data(), s.rbsp.size()) + 8) / 8;
+  if (zeros < s.rbsp.size()) h264::AppendEscaped(s.rbsp.data() + zeros, s.rbsp.size() - zeros, nal);
+  return nal;
 }
 
 PackResult Pack(const uint8_t* left, size_t leftSize, const uint8_t* right, size_t rightSize) {
@@ -161,10 +165,13 @@ PackResult Pack(const uint8_t* left, size_t leftSize, const uint8_t* right, size
     throw PackError("left stream has " + std::to_string(l.units.size()) + " access units, right has " +
                     std::to_string(r.units.size()));
 
-  // PPS ids are shared by both views: the right view's move to ids the left never uses.
+  // PPS ids are shared by both views: the right view's move to ids the left never uses. (A PPS
+  // that does not parse is refused where its access unit is read.)
   std::set<uint32_t> leftPpsIds;
-  for (const NalUnit& nal : l.nals)
-    if (nal.type() == kNalPps) leftPpsIds.insert(ParsePps(nal.rbsp()).id);
+  for (const NalUnit& nal : l.nals) {
+    h264::Pps pps;
+    if (nal.type() == h264::kNalPps && h264::ParsePpsNal(nal.data, nal.size, pps)) leftPpsIds.insert(pps.ppsId);
+  }
 
   PackResult out;
   out.accessUnits = l.units.size();
@@ -179,67 +186,72 @@ PackResult Pack(const uint8_t* left, size_t leftSize, const uint8_t* right, size
     const AccessUnit& ru = r.units[k];
 
     // Base view: delimiter first, prefix NAL units dropped, the rest as it is.
-    if (lu.nals.front().type() != kNalAud) AppendNal(out.base, kAud, sizeof kAud);
+    if (lu.nals.front().type() != h264::kNalAud) AppendNal(out.base, kAud, sizeof kAud);
     for (const NalUnit& nal : lu.nals) {
       leftSets.Add(nal);
-      if (nal.type() != kNalPrefix) AppendNal(out.base, nal.data, nal.size);
+      if (nal.type() != h264::kNalPrefix) AppendNal(out.base, nal.data, nal.size);
     }
 
     // Dependent view: parameter sets and slices only. SEI are left out: in a non-base view
     // they would need MVC nesting to mean the same.
     for (const NalUnit& nal : ru.nals) rightSets.Add(nal);
-    const NalUnit& lFirst = FirstSlice(lu);
-    const NalUnit& rFirst = FirstSlice(ru);
-    SliceInfo lh = ParseSliceHeader(lFirst, leftSets);
-    SliceInfo rh = ParseSliceHeader(rFirst, rightSets);
-    const SpsInfo& ls = leftSets.SpsOfPps(lh.ppsId);
-    const SpsInfo& rs = rightSets.SpsOfPps(rh.ppsId);
-    if (ls.width() != rs.width() || ls.height() != rs.height())
-      throw PackError(At(k) + "left is " + std::to_string(ls.width()) + "x" + std::to_string(ls.height()) +
-                      ", right is " + std::to_string(rs.width()) + "x" + std::to_string(rs.height()));
+    const Slice lFirst = ParseSlice(FirstSlice(lu), leftSets);
+    const Slice rFirst = ParseSlice(FirstSlice(ru), rightSets);
+    const h264::SliceHeader& lh = lFirst.header;
+    const h264::SliceHeader& rh = rFirst.header;
+    const h264::Sps& ls = *lFirst.sps;
+    const h264::Sps& rs = *rFirst.sps;
+    const uint32_t lWidth = DisplayWidth(ls), lHeight = DisplayHeight(ls);
+    const uint32_t rWidth = DisplayWidth(rs), rHeight = DisplayHeight(rs);
+    if (lWidth != rWidth || lHeight != rHeight)
+      throw PackError(At(k) + "left is " + std::to_string(lWidth) + "x" + std::to_string(lHeight) + ", right is " +
+                      std::to_string(rWidth) + "x" + std::to_string(rHeight));
     if (ls.chromaFormatIdc != rs.chromaFormatIdc || ls.bitDepthLuma != rs.bitDepthLuma ||
         ls.bitDepthChroma != rs.bitDepthChroma)
       throw PackError(At(k) + "left and right differ in chroma format or bit depth");
-    if (lh.idr != rh.idr)
-      throw PackError(At(k) + (lh.idr ? "left is IDR, right is not" : "right is IDR, left is not") +
+    const bool idr = lFirst.context.idr;
+    if (idr != rFirst.context.idr)
+      throw PackError(At(k) + (idr ? "left is IDR, right is not" : "right is IDR, left is not") +
                       "; encode both with the same GOP settings");
     if (lh.fieldPic != rh.fieldPic || lh.bottomField != rh.bottomField)
       throw PackError(At(k) + "left and right differ in field structure");
-    if (lh.idr) {
+    if (idr) {
       order.Check();
       order.first = k;
     }
     int64_t lp = 0, rp = 0;
-    bool lf = leftPoc.Next(lh, ls, lFirst.refIdc() != 0, lp);
-    bool rf = rightPoc.Next(rh, rs, rFirst.refIdc() != 0, rp);
+    bool lf = leftPoc.Next(lFirst, lp);
+    bool rf = rightPoc.Next(rFirst, rp);
     order.followed = order.followed && lf && rf;
     order.left.emplace_back(lp, k - order.first);
     order.right.emplace_back(rp, k - order.first);
     if (k == 0) {
-      out.width = ls.width();
-      out.height = ls.height();
+      out.width = lWidth;
+      out.height = lHeight;
     }
 
-    uint8_t delimiter[4] = {kNalDependentDelimiter, 0, 0, 0};
-    MvcExtensionBytes(rFirst.type() == kNalIdrSlice, kDependentViewId, delimiter + 1);
+    uint8_t delimiter[4] = {h264::kNalDependentDelimiter, 0, 0, 0};
+    MvcExtensionBytes(idr, kDependentViewId, delimiter + 1);
     AppendNal(out.dependent, delimiter, sizeof delimiter);
     for (const NalUnit& nal : ru.nals) {
       switch (nal.type()) {
-        case kNalSps:
+        case h264::kNalSps:
           AppendNal(out.dependent, MakeSubsetSps(nal));
           break;
-        case kNalPps: {
-          uint32_t id = ParsePps(nal.rbsp()).id;
+        case h264::kNalPps: {
+          h264::Pps pps;
+          if (!h264::ParsePpsNal(nal.data, nal.size, pps)) throw PackError("malformed or unsupported PPS");
+          const uint32_t id = pps.ppsId;
           if (id > 15 || leftPpsIds.count(DependentPpsId(id)))
             throw PackError("right stream's PPS id " + std::to_string(id) +
                             " has no free id to move to; ids 0 to 15 are supported");
           AppendNal(out.dependent, RenumberPps(nal, DependentPpsId(id)));
           break;
         }
-        case kNalSlice:
-        case kNalIdrSlice: {
-          SliceInfo h = ParseSliceHeader(nal, rightSets);
-          AppendNal(out.dependent, MakeSliceExtension(nal, h, DependentPpsId(h.ppsId)));
+        case h264::kNalSlice:
+        case h264::kNalIdrSlice: {
+          const Slice slice = ParseSlice(nal, rightSets);
+          AppendNal(out.dependent, MakeSliceExtension(slice, DependentPpsId(slice.header.ppsId)));
           break;
         }
         default:

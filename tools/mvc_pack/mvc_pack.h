@@ -7,8 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "bits.h"
-#include "h264.h"
+#include "stream.h"
 
 namespace mvcpack {
 
@@ -25,17 +24,16 @@ void MvcExtensionBytes(bool idr, uint32_t viewId, uint8_t out[3]);
 Bytes MakeSubsetSps(const NalUnit& sps);
 
 // The id the dependent view's PPS gets. ue(v) codes of p and (p + 1) * 16 - 1 differ by
-// exactly 8 bits, so a slice keeps its CABAC byte alignment when only this field changes.
-// Valid for p <= 15 (the result stays within 255).
+// exactly 8 bits, so everything behind the id in a PPS or slice keeps its place in the byte
+// and is copied as whole bytes. Valid for p <= 15 (the result stays within 255).
 uint32_t DependentPpsId(uint32_t ppsId);
 
-// PPS NAL unit with its pic_parameter_set_id replaced (the length of its code must change
-// by a multiple of 8 bits).
+// PPS NAL unit with its pic_parameter_set_id replaced.
 Bytes RenumberPps(const NalUnit& pps, uint32_t newId);
 
 // Slice (type 1 or 5) -> coded slice extension (type 20) of view 1, with its
 // pic_parameter_set_id replaced by newPpsId.
-Bytes MakeSliceExtension(const NalUnit& slice, const SliceInfo& header, uint32_t newPpsId);
+Bytes MakeSliceExtension(const Slice& slice, uint32_t newPpsId);
 
 struct PackResult {
   Bytes base;
