@@ -82,6 +82,14 @@ bool ParseMarking(BitReader& r, const SliceContext& c, SliceHeader& h) {
 
 }  // namespace
 
+bool ParseSlicePpsId(const std::uint8_t* rbsp, std::size_t len, std::uint32_t& ppsId) {
+  BitReader r(rbsp, len);
+  r.Ue();  // first_mb_in_slice
+  r.Ue();  // slice_type
+  ppsId = r.Ue();
+  return !r.Error() && ppsId <= kMaxPpsId;
+}
+
 bool ParseSliceHeader(const std::uint8_t* rbsp, std::size_t len, const Sps& sps, const Pps& pps,
                       const SliceContext& c, SliceHeader& h) {
   h = SliceHeader{};

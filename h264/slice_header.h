@@ -88,6 +88,10 @@ struct SliceContext {
   bool multiview = false;  // ref_pic_list_mvc_modification(): idc 4 and 5 allowed
 };
 
+// pic_parameter_set_id of a slice RBSP (its third field), which the rest of the header's
+// syntax depends on; false when unreadable.
+bool ParseSlicePpsId(const std::uint8_t* rbsp, std::size_t len, std::uint32_t& ppsId);
+
 // Parses a slice header from the slice's RBSP (the bytes behind the NAL header and, for
 // type 20, its three extension bytes). False when it does not parse or breaks a limit.
 bool ParseSliceHeader(const std::uint8_t* rbsp, std::size_t len, const Sps& sps, const Pps& pps,

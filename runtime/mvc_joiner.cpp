@@ -94,11 +94,8 @@ const h264::MvcView* MvcJoiner::DependentViewOf(std::uint32_t subsetId) const {
 bool MvcJoiner::ParseComponent(Component& c) {
   std::vector<Slice> kept;
   for (Slice& s : c.slices) {
-    BitReader r(s.rbsp.data(), s.rbsp.size());
-    r.Ue();
-    r.Ue();
-    const std::uint32_t ppsId = r.Ue();
-    if (r.Error() || ppsId > h264::kMaxPpsId || !pps_[ppsId].valid) return false;
+    std::uint32_t ppsId = 0;
+    if (!h264::ParseSlicePpsId(s.rbsp.data(), s.rbsp.size(), ppsId) || !pps_[ppsId].valid) return false;
     const h264::Pps& pps = parsedPps_[ppsId];
     Component probe;
     probe.view = c.view;

@@ -1,5 +1,5 @@
-// The H.264 syntax library: escaping, Exp-Golomb codes and bit copies at every alignment, and
-// the subset SPS's view description it writes read back by its parser.
+// The H.264 syntax library: start codes, escaping, Exp-Golomb codes and bit copies at every
+// alignment, and the subset SPS's view description it writes read back by its parser.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -19,6 +19,20 @@ std::string BitString(const Bytes& b, std::size_t from, std::size_t to) {
   std::string s;
   for (std::size_t i = from; i < to; ++i) s += ((b[i / 8] >> (7 - i % 8)) & 1) ? '1' : '0';
   return s;
+}
+
+TEST(H264Bits, StartCodesOfThreeAndFourBytesAndTrailingZeros) {
+  const Bytes s = {0xAA, 0, 0, 1, 0x67, 1, 2, 0, 0, 0, 0, 1, 0x68, 3, 0, 0, 1, 0x65, 9};
+  std::vector<NalUnit> u = SplitUnits(s.data(), s.size());
+  ASSERT_EQ(u.size(), 3u);
+  EXPECT_EQ(u[0].header, 4u);
+  EXPECT_EQ(u[0].end, 7u);  // the zeros before 00 00 00 01 belong to neither unit
+  EXPECT_TRUE(u[0].complete);
+  EXPECT_EQ(u[1].start, 8u);
+  EXPECT_EQ(u[1].end, 14u);
+  EXPECT_FALSE(u[2].complete);
+  EXPECT_EQ(u[2].end, s.size());
+  EXPECT_TRUE(SplitUnits(s.data(), 3).empty());
 }
 
 TEST(H264Bits, EmulationPreventionRoundTripsAndLeavesNoStartCodes) {

@@ -256,11 +256,8 @@ class JoinedChecker {
         if (!h264::ParsePps(rbsp_.data(), rbsp_.size(), p)) __builtin_trap();
         pps_[p.ppsId] = p;
       } else if (type == h264::kNalSlice || type == h264::kNalIdrSlice) {
-        h264::BitReader r(rbsp_.data(), rbsp_.size());
-        r.Ue();
-        r.Ue();
-        const std::uint32_t ppsId = r.Ue();
-        if (ppsId > 255) __builtin_trap();
+        std::uint32_t ppsId = 0;
+        if (!h264::ParseSlicePpsId(rbsp_.data(), rbsp_.size(), ppsId)) __builtin_trap();
         const h264::Pps& pps = pps_[ppsId];
         const h264::Sps& sps = sps_[pps.spsId];
         h264::SliceContext c;

@@ -1,5 +1,5 @@
-// The runtime's parsing of untrusted bitstreams: start codes, emulation prevention, parameter
-// sets, stream headers and the access-unit cutting of multiview streams.
+// The runtime's parsing of untrusted bitstreams: parameter sets, stream headers and the
+// access-unit cutting of multiview streams.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -21,56 +21,6 @@ using Bytes = std::vector<std::uint8_t>;
 Bytes ReadShared(const std::string& name) {
   std::ifstream in(std::string(KORVALA_SHARED_DIR) + "/media/" + name, std::ios::binary);
   return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-TEST(Units, StartCodesOfThreeAndFourBytesAndTrailingZeros) {
-  const Bytes s = {0xAA, 0, 0, 1, 0x67, 1, 2, 0, 0, 0, 0, 1, 0x68, 3, 0, 0, 1, 0x65, 9};
-  std::vector<NalUnit> u = SplitUnits(s.data(), s.size());
-  ASSERT_EQ(u.size(), 3u);
-  EXPECT_EQ(u[0].header, 4u);
-  EXPECT_EQ(u[0].end, 7u);  // the zeros before 00 00 00 01 belong to neither unit
-  EXPECT_TRUE(u[0].complete);
-  EXPECT_EQ(u[1].start, 8u);
-  EXPECT_EQ(u[1].end, 14u);
-  EXPECT_FALSE(u[2].complete);
-  EXPECT_EQ(u[2].end, s.size());
-  EXPECT_TRUE(SplitUnits(s.data(), 3).empty());
-}
-
-TEST(Units, EscapingRoundTripsAndEscapesEveryCriticalPair) {
-  const Bytes rbsp = {0, 0, 0, 0, 0, 1, 0, 0, 2, 0, 0, 3, 0, 0, 4, 0, 0};
-  Bytes escaped;
-  AppendEscaped(rbsp.data(), rbsp.size(), escaped);
-  const Bytes expected = {0, 0, 3, 0, 0, 3, 0, 1, 0, 0, 3, 2, 0, 0, 3, 3, 0, 0, 4, 0, 0, 3};
-  EXPECT_EQ(escaped, expected);
-  Bytes back;
-  Unescape(escaped.data(), escaped.size(), back);
-  EXPECT_EQ(back, rbsp);
-}
-
-TEST(Bits, ExpGolombAndOverrun) {
-  const Bytes b = {0xA6, 0x42, 0x80};  // 1 010 011 00100 0010 1 ...
-  BitReader r(b.data(), b.size());
-  EXPECT_EQ(r.Ue(), 0u);
-  EXPECT_EQ(r.Ue(), 1u);
-  EXPECT_EQ(r.Ue(), 2u);
-  EXPECT_EQ(r.Se(), 2);
-  EXPECT_FALSE(r.Error());
-  r.U(32);
-  EXPECT_TRUE(r.Error());
-  const Bytes zeros(8, 0);
-  BitReader z(zeros.data(), zeros.size());
-  z.Ue();
-  EXPECT_TRUE(z.Error());  // more than 31 leading zeros is no value
-}
-
-TEST(Bits, WriterCopiesUnalignedRanges) {
-  const Bytes src = {0xDE, 0xAD, 0xBE, 0xEF};
-  BitWriter w;
-  w.CopyBits(src.data(), 4, 28);
-  w.TrailingBits();
-  const Bytes expected = {0xEA, 0xDB, 0xEE, 0x80};
-  EXPECT_EQ(w.Bytes(), expected);
 }
 
 // The subset SPS of MVCRP_2, found in the interleaved file.

@@ -114,11 +114,8 @@ Slice ParseSlice(const NalUnit& nal, const ParameterSets& sets) {
   Slice s;
   s.nal = nal;
   s.rbsp = nal.rbsp();
-  h264::BitReader r(s.rbsp.data(), s.rbsp.size());
-  r.Ue();  // first_mb_in_slice
-  r.Ue();  // slice_type
-  const uint32_t ppsId = r.Ue();
-  if (r.Error()) throw PackError("unreadable slice header");
+  uint32_t ppsId = 0;
+  if (!h264::ParseSlicePpsId(s.rbsp.data(), s.rbsp.size(), ppsId)) throw PackError("unreadable slice header");
   s.pps = &sets.Pps(ppsId);
   s.sps = &sets.SpsOfPps(ppsId);
   s.context.idr = nal.type() == h264::kNalIdrSlice;
