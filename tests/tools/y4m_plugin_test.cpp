@@ -156,6 +156,27 @@ TEST_F(Y4mPlugin, APairOffTheMacroblockGridIsWrittenAtItsDisplaySize) {
   EXPECT_TRUE(Concat(both.frames, 1, 2) == tooltest::DecodeRaw(right_));
 }
 
+// Both views go through one decoder as one joined stream: each coding tool's references,
+// weights and marking must survive the joining, per view, exactly.
+TEST_F(Y4mPlugin, RichlyCodedPairsDecodeAsTheirSources) {
+  const char* const tools[] = {
+      "interlaced=1",                                   // MBAFF
+      "cabac=0:interlaced=1:bframes=1",                 // MBAFF with CAVLC
+      "weightp=2:bframes=0:ref=4",                      // explicit weights, picture order count type 2
+      "direct=temporal:bframes=3:b-pyramid=normal:ref=4",  // temporal direct, marking operations
+      "slices=4:weightb=1:8x8dct=1",                    // several slices, explicit B weights
+  };
+  for (const char* extra : tools) {
+    SCOPED_TRACE(extra);
+    tooltest::EncodeOptions o;
+    o.extra = extra;
+    MakePair(o);
+    const std::vector<tooltest::Bytes> both = PluginFrames(base_, dep_, o.frames, 2);
+    EXPECT_TRUE(Concat(both, 0, 2) == tooltest::DecodeRaw(left_));
+    EXPECT_TRUE(Concat(both, 1, 2) == tooltest::DecodeRaw(right_));
+  }
+}
+
 TEST_F(Y4mPlugin, ErrorsAndBadArguments) {
   tooltest::EncodeOptions o;
   o.frames = 4;
