@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (scan.status == MFX_ERR_NONE) {
       mfxVideoParam par{};
       swrt::FillFrameInfo(scan.info, par);
-      if (scan.hasSubset) (void)swrt::ReorderDepth(scan.subset.sps);
+      if (scan.hasSubset) (void)h264::ReorderDepth(scan.subset.sps);
     }
   }
   for (const h264::NalUnit& u : h264::SplitUnits(data, size)) {
