@@ -10,18 +10,8 @@ namespace {
 
 constexpr std::uint32_t kMaxMvcViews = 1024;
 
-bool HighProfile(std::uint32_t p) {
-  switch (p) {
-    case 100: case 110: case 122: case 244: case 44: case 83: case 86:
-    case 118: case 128: case 138: case 139: case 134: case 135:
-      return true;
-    default:
-      return false;
-  }
-}
-
 bool KnownProfile(std::uint32_t p) {
-  return HighProfile(p) || p == 66 || p == 77 || p == 88;
+  return ProfileHasChromaFormat(p) || p == 66 || p == 77 || p == 88;
 }
 
 void SkipScalingList(BitReader& r, int size) {
@@ -106,7 +96,7 @@ bool ParseSpsData(BitReader& r, Sps& sps) {
   sps.spsId = r.Ue();
   if (r.Error() || !KnownProfile(sps.profileIdc) || sps.spsId > kMaxSpsId) return false;
   sps.formatBegin = r.Position();
-  if (HighProfile(sps.profileIdc)) {
+  if (ProfileHasChromaFormat(sps.profileIdc)) {
     sps.chromaFormatIdc = r.Ue();
     if (sps.chromaFormatIdc > 3) return false;
     if (sps.chromaFormatIdc == 3) sps.separateColourPlane = r.Flag();
@@ -217,6 +207,28 @@ bool ParseMvcExtension(BitReader& r, SubsetSps& s) {
 }
 
 }  // namespace
+
+bool ProfileHasChromaFormat(std::uint32_t p) {
+  switch (p) {
+    case 100: case 110: case 122: case 244: case 44: case 83: case 86:
+    case 118: case 128: case 138: case 139: case 134: case 135:
+      return true;
+    default:
+      return false;
+  }
+}
+
+void WriteFormatFields(const Sps& sps, const std::uint8_t* rbsp, BitWriter& w) {
+  if (sps.formatEnd > sps.formatBegin) {
+    w.CopyBits(rbsp, sps.formatBegin, sps.formatEnd);
+    return;
+  }
+  w.Ue(1);        // chroma_format_idc 4:2:0
+  w.Ue(0);        // bit_depth_luma_minus8
+  w.Ue(0);        // bit_depth_chroma_minus8
+  w.Flag(false);  // qpprime_y_zero_transform_bypass_flag
+  w.Flag(false);  // seq_scaling_matrix_present_flag
+}
 
 bool SubsetSps::InterViewPrediction() const {
   for (const auto& v : views)

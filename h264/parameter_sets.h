@@ -118,6 +118,15 @@ struct Pps {
   std::size_t dataEndBit = 0;  // at the rbsp_stop_one_bit
 };
 
+// The profile's SPS carries chroma_format_idc, the bit depths and the scaling matrices.
+bool ProfileHasChromaFormat(std::uint32_t profileIdc);
+
+class BitWriter;
+// Writes the chroma format, bit depths and scaling matrices as an SPS of a profile that carries
+// them does: the SPS's own bits (from `rbsp`, the RBSP it was parsed from), or the values their
+// absence implies.
+void WriteFormatFields(const Sps& sps, const std::uint8_t* rbsp, BitWriter& w);
+
 // How many pictures a decoder must hold back to output in display order: the stream's own
 // max_num_reorder_frames, else the largest DPB its level allows at its size (at most 16).
 std::uint32_t ReorderDepth(const Sps& sps);

@@ -6,7 +6,6 @@
 
 namespace swrt {
 
-using h264::BitReader;
 using h264::BitWriter;
 using h264::ListModification;
 using h264::Mmco;
@@ -19,16 +18,6 @@ constexpr std::int64_t kJoinedMaxFrameNum = 1 << 16;
 constexpr std::int64_t kJoinedMaxPocLsb = 1 << 16;
 constexpr std::uint32_t kJoinedRefFrames = 16;
 constexpr std::uint8_t kStartCode[4] = {0, 0, 0, 1};
-
-bool HighProfile(std::uint32_t p) {
-  switch (p) {
-    case 100: case 110: case 122: case 244: case 44: case 83: case 86:
-    case 118: case 128: case 138: case 139: case 134: case 135:
-      return true;
-    default:
-      return false;
-  }
-}
 
 std::uint8_t FieldsOf(const SliceHeader& h) {
   if (!h.fieldPic) return kBothFields;
@@ -70,18 +59,17 @@ void MvcJoiner::Reset() {
   serial_ = lastBaseSerial_ = 0;
 }
 
-void MvcJoiner::StoreParamSet(std::array<ParamSet, 32>& table, std::uint32_t id, const std::vector<std::uint8_t>& rbsp) {
-  ParamSet& p = table[id];
+void MvcJoiner::Store(ParamSet& p, const std::vector<std::uint8_t>& rbsp) {
   if (p.valid && p.rbsp == rbsp) return;
   p.valid = true;
   p.rbsp = rbsp;
   p.version = nextVersion_++;
 }
 
-const h264::Sps* MvcJoiner::ActiveSps(const Component& c) const {
-  if (c.spsId > h264::kMaxSpsId) return nullptr;
-  if (c.view == 0) return sps_[c.spsId].valid ? &parsedSps_[c.spsId] : nullptr;
-  return subsetSps_[c.spsId].valid ? &parsedSubset_[c.spsId].sps : nullptr;
+const h264::Sps* MvcJoiner::SpsOf(int view, std::uint32_t spsId) const {
+  if (spsId > h264::kMaxSpsId) return nullptr;
+  if (view == 0) return sps_[spsId].valid ? &parsedSps_[spsId] : nullptr;
+  return subsetSps_[spsId].valid ? &parsedSubset_[spsId].sps : nullptr;
 }
 
 const h264::MvcView* MvcJoiner::DependentViewOf(std::uint32_t subsetId) const {
@@ -97,10 +85,7 @@ bool MvcJoiner::ParseComponent(Component& c) {
     std::uint32_t ppsId = 0;
     if (!h264::ParseSlicePpsId(s.rbsp.data(), s.rbsp.size(), ppsId) || !pps_[ppsId].valid) return false;
     const h264::Pps& pps = parsedPps_[ppsId];
-    Component probe;
-    probe.view = c.view;
-    probe.spsId = pps.spsId;
-    const h264::Sps* sps = ActiveSps(probe);
+    const h264::Sps* sps = SpsOf(c.view, pps.spsId);
     if (!sps) return false;
     h264::SliceContext context;
     context.idr = c.idr;
@@ -139,7 +124,7 @@ void MvcJoiner::Push(const AccessUnit& unit) {
         h264::Sps s;
         if (h264::ParseSps(scratch_.data(), scratch_.size(), s)) {
           parsedSps_[s.spsId] = s;
-          StoreParamSet(sps_, s.spsId, scratch_);
+          Store(sps_[s.spsId], scratch_);
         }
         break;
       }
@@ -149,8 +134,9 @@ void MvcJoiner::Push(const AccessUnit& unit) {
         if (h264::ParseSubsetSps(scratch_.data(), scratch_.size(), s) && s.hasMvc && s.views.size() > 1) {
           if (!dependentViewSet_) SetDependentView(s.views[1].viewId);
           baseViewId_ = s.views[0].viewId;
-          parsedSubset_[s.sps.spsId] = std::move(s);
-          StoreParamSet(subsetSps_, parsedSubset_[s.sps.spsId].sps.spsId, scratch_);
+          const std::uint32_t id = s.sps.spsId;
+          parsedSubset_[id] = std::move(s);
+          Store(subsetSps_[id], scratch_);
         }
         break;
       }
@@ -158,12 +144,7 @@ void MvcJoiner::Push(const AccessUnit& unit) {
         h264::Unescape(nal + 1, len - 1, scratch_);
         h264::Pps p;
         if (h264::ParsePps(scratch_.data(), scratch_.size(), p)) {
-          ParamSet& ps = pps_[p.ppsId];
-          if (!ps.valid || ps.rbsp != scratch_) {
-            ps.valid = true;
-            ps.rbsp = scratch_;
-            ps.version = nextVersion_++;
-          }
+          Store(pps_[p.ppsId], scratch_);
           parsedPps_[p.ppsId] = p;
         }
         break;
@@ -213,7 +194,7 @@ void MvcJoiner::Push(const AccessUnit& unit) {
 
   if (held_.present) {
     if (base.present && !base.broken && SecondFieldOfHeld(base)) {
-      Emit(base, true);
+      Emit(base, dep.present && InterViewUsed());
       Emit(held_);
       held_ = Component{};
       if (dep.present) {
@@ -475,7 +456,7 @@ void MvcJoiner::JoinedMarking(StoredPicture& current, bool secondField, bool idr
 bool MvcJoiner::WriteParameterSets(const Component& c, std::uint32_t origPpsId, std::uint32_t& joinedPpsId,
                                    std::vector<std::uint8_t>& out) {
   const h264::Pps& pps = parsedPps_[origPpsId];
-  const h264::Sps* sps = ActiveSps(c);
+  const h264::Sps* sps = SpsOf(c.view, c.spsId);
   if (!sps) return false;
   const std::uint32_t spsId = pps.spsId;
   // The dependent view's SPS takes its VUI and crop from the base view's, so the decoder sees
@@ -517,17 +498,7 @@ bool MvcJoiner::WriteParameterSets(const Component& c, std::uint32_t origPpsId, 
     w.U(c.view == 0 ? sps->constraintFlags : 0, 8);
     w.U(sps->levelIdc, 8);
     w.Ue(static_cast<std::uint32_t>(spsSlot));
-    if (HighProfile(profile)) {
-      if (sps->formatEnd > sps->formatBegin) {
-        w.CopyBits(rbsp.data(), sps->formatBegin, sps->formatEnd);
-      } else {
-        w.Ue(1);  // 4:2:0, 8 bits, no scaling matrices
-        w.Ue(0);
-        w.Ue(0);
-        w.Flag(false);
-        w.Flag(false);
-      }
-    }
+    if (h264::ProfileHasChromaFormat(profile)) h264::WriteFormatFields(*sps, rbsp.data(), w);
     w.Ue(16 - 4);  // log2_max_frame_num_minus4
     w.Ue(0);       // pic_order_cnt_type
     w.Ue(16 - 4);  // log2_max_pic_order_cnt_lsb_minus4
@@ -634,7 +605,7 @@ void MvcJoiner::Conceal(const Component& c) {
 
 void MvcJoiner::Emit(Component& c, bool expectDependent) {
   if (c.view == 1 && c.idr) dependentLost_ = false;
-  const h264::Sps* sps = ActiveSps(c);
+  const h264::Sps* sps = SpsOf(c.view, c.spsId);
   if (c.broken || !sps || (c.view == 1 && dependentLost_)) {
     Conceal(c);
     return;
@@ -654,12 +625,11 @@ void MvcJoiner::Emit(Component& c, bool expectDependent) {
   currentFields_ = dpb_.CurrentFields();
   const bool second = dpb_.CurrentIsSecondField();
   const bool joinedIdr = c.view == 0 && c.idr && !second;
-  bool joinedRef = c.refIdc != 0;
-  if (c.view == 0 && c.interView && expectDependent) {
-    pic->interViewHold |= currentFields_;
-    joinedRef = true;
-  }
-  if (second) joinedRef = joinedRef || pic->joinedReference;
+  // An inter-view-only base picture is a reference of the joined stream until its dependent view
+  // is decoded. Both fields of a frame are references alike, or the decoder drops the second.
+  const bool hold = c.view == 0 && c.interView && expectDependent;
+  const bool joinedRef = second ? pic->joinedReference : c.refIdc != 0 || hold;
+  if (hold && joinedRef) pic->interViewHold |= currentFields_;
   if (c.view == 0) {
     baseWasSecond_ = second;
     lastBaseSpsId_ = static_cast<int>(c.spsId);

@@ -29,10 +29,6 @@ struct JoinedPicture {
   std::uint64_t standIn = 0;
 };
 
-struct JoinLimits {
-  std::uint32_t maxReferenceFrames = 16;  // in the joined stream, over both views
-};
-
 class MvcJoiner {
  public:
   // The view ids to keep: the base view and one dependent view (by default the first non-base
@@ -70,7 +66,6 @@ class MvcJoiner {
     StoredPicture* basePicture = nullptr;  // dependent: the base view's picture of its unit
     std::uint8_t baseFields = kBothFields;
     bool broken = false;
-    std::uint64_t baseSerial = 0;
   };
   struct ParamSet {
     bool valid = false;
@@ -84,12 +79,12 @@ class MvcJoiner {
     std::uint64_t versions[3] = {};  // what the emitted copy was built from
   };
 
-  void StoreParamSet(std::array<ParamSet, 32>& table, std::uint32_t id, const std::vector<std::uint8_t>& rbsp);
+  void Store(ParamSet& p, const std::vector<std::uint8_t>& rbsp);
   bool ParseComponent(Component& c);
   bool SecondFieldOfHeld(const Component& base) const;
   bool InterViewUsed() const;
   const h264::MvcView* DependentViewOf(std::uint32_t subsetId) const;
-  const h264::Sps* ActiveSps(const Component& c) const;
+  const h264::Sps* SpsOf(int view, std::uint32_t spsId) const;
   void Emit(Component& c, bool expectDependent = false);
   void Conceal(const Component& c);
   bool WriteParameterSets(const Component& c, std::uint32_t origPpsId, std::uint32_t& joinedPpsId,

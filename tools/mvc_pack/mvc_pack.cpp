@@ -98,16 +98,9 @@ Bytes MakeSubsetSps(const NalUnit& sps) {
   h264::BitWriter w;
   w.U(kMultiviewHigh, 8);
   w.CopyBits(rbsp.data(), 8, info.formatBegin);  // constraint flags, level, id
-  if (info.formatBegin == info.formatEnd) {
-    // The source's profile has no chroma format and bit depth fields, profile 118 has: write
-    // the values their absence implies.
-    w.Ue(1);        // chroma_format_idc 4:2:0
-    w.Ue(0);        // bit_depth_luma_minus8
-    w.Ue(0);        // bit_depth_chroma_minus8
-    w.Flag(false);  // qpprime_y_zero_transform_bypass_flag
-    w.Flag(false);  // seq_scaling_matrix_present_flag
-  }
-  w.CopyBits(rbsp.data(), info.formatBegin, dataEnd);
+  // Profile 118 carries the chroma format and bit depth fields, whether the source's does or not.
+  h264::WriteFormatFields(info, rbsp.data(), w);
+  w.CopyBits(rbsp.data(), info.formatEnd, dataEnd);
   w.Flag(true);  // bit_equal_to_one
   h264::SubsetSps mvc;
   mvc.views.resize(2);
