@@ -95,39 +95,18 @@ std::int64_t MvcDpb::FrameNumWrap(const StoredPicture& p) const {
   return fn > firstSlice_.frameNum ? fn - sps_.MaxFrameNum() : fn;
 }
 
-std::int64_t MvcDpb::PicNum(const StoredPicture& p, std::uint8_t field) const {
-  if (currentFields_ == kBothFields) return FrameNumWrap(p);
-  return 2 * FrameNumWrap(p) + (field == currentFields_ ? 1 : 0);
-}
-
-std::int64_t MvcDpb::LongTermPicNum(const StoredPicture& p, std::uint8_t field) const {
-  if (currentFields_ == kBothFields) return p.longTermFrameIdx;
-  return 2 * std::int64_t{p.longTermFrameIdx} + (field == currentFields_ ? 1 : 0);
-}
-
-RefEntry MvcDpb::FindShort(std::int64_t picNum) const {
+RefEntry MvcDpb::Find(std::int64_t number, bool longTerm) const {
   for (const auto& p : pictures_) {
-    if (p->view != start_.view || !p->shortRef) continue;
+    const std::uint8_t marked = longTerm ? p->longRef : p->shortRef;
+    if (p->view != start_.view || !marked) continue;
+    const std::int64_t frameValue = longTerm ? std::int64_t{p->longTermFrameIdx} : FrameNumWrap(*p);
     if (currentFields_ == kBothFields) {
-      if (p.get() != current_ && PicNum(*p, kBothFields) == picNum) return {p.get(), kBothFields};
+      if (p.get() != current_ && frameValue == number) return {p.get(), kBothFields};
       continue;
     }
     for (std::uint8_t f : {kTopField, kBottomField})
-      if ((p->shortRef & f) && !(p.get() == current_ && f == currentFields_) && PicNum(*p, f) == picNum)
-        return {p.get(), f};
-  }
-  return {};
-}
-
-RefEntry MvcDpb::FindLong(std::int64_t longTermPicNum) const {
-  for (const auto& p : pictures_) {
-    if (p->view != start_.view || !p->longRef) continue;
-    if (currentFields_ == kBothFields) {
-      if (p.get() != current_ && LongTermPicNum(*p, kBothFields) == longTermPicNum) return {p.get(), kBothFields};
-      continue;
-    }
-    for (std::uint8_t f : {kTopField, kBottomField})
-      if ((p->longRef & f) && !(p.get() == current_ && f == currentFields_) && LongTermPicNum(*p, f) == longTermPicNum)
+      if ((marked & f) && !(p.get() == current_ && f == currentFields_) &&
+          FieldNumber(frameValue, f, currentFields_) == number)
         return {p.get(), f};
   }
   return {};

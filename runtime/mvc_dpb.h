@@ -47,6 +47,13 @@ struct StoredPicture {
   std::int32_t Poc(std::uint8_t fields) const;
 };
 
+// A picture number from its frame's value (FrameNumWrap or LongTermFrameIdx): the value itself
+// when decoding a frame; for a field, odd for the current field's parity and even for the other.
+inline std::int64_t FieldNumber(std::int64_t frameValue, std::uint8_t field, std::uint8_t currentFields) {
+  if (currentFields == kBothFields) return frameValue;
+  return 2 * frameValue + (field == currentFields ? 1 : 0);
+}
+
 // One entry of a reference picture list; picture null is "no reference picture".
 struct RefEntry {
   StoredPicture* picture = nullptr;
@@ -127,11 +134,11 @@ class MvcDpb {
   bool Adaptive(int view, const std::vector<h264::Mmco>& mmcos, bool& currentLong, bool& reset);
   void UnmarkAll(int view);
   std::int64_t FrameNumWrap(const StoredPicture& p) const;
-  std::int64_t PicNum(const StoredPicture& p, std::uint8_t field) const;
-  std::int64_t LongTermPicNum(const StoredPicture& p, std::uint8_t field) const;
-  // The reference field or frame with this picture number in the current view, or null.
-  RefEntry FindShort(std::int64_t picNum) const;
-  RefEntry FindLong(std::int64_t longTermPicNum) const;
+  // The short-term (PicNum) or long-term (LongTermPicNum) reference field or frame with this
+  // number in the current view, or null.
+  RefEntry Find(std::int64_t number, bool longTerm) const;
+  RefEntry FindShort(std::int64_t picNum) const { return Find(picNum, false); }
+  RefEntry FindLong(std::int64_t longTermPicNum) const { return Find(longTermPicNum, true); }
   void InitLists(const h264::SliceHeader& slice, std::vector<RefEntry> lists[2]) const;
 
   std::vector<std::unique_ptr<StoredPicture>> pictures_;

@@ -275,13 +275,11 @@ std::int64_t MvcJoiner::JoinedFrameNumWrap(const StoredPicture& p) const {
 }
 
 std::int64_t MvcJoiner::JoinedPicNum(const StoredPicture& p, std::uint8_t field) const {
-  if (currentFields_ == kBothFields) return JoinedFrameNumWrap(p);
-  return 2 * JoinedFrameNumWrap(p) + (field == currentFields_ ? 1 : 0);
+  return FieldNumber(JoinedFrameNumWrap(p), field, currentFields_);
 }
 
 std::int64_t MvcJoiner::JoinedLongPicNum(const StoredPicture& p, std::uint8_t field) const {
-  if (currentFields_ == kBothFields) return p.joinedLongIdx;
-  return 2 * std::int64_t{p.joinedLongIdx} + (field == currentFields_ ? 1 : 0);
+  return FieldNumber(p.joinedLongIdx, field, currentFields_);
 }
 
 bool MvcJoiner::JoinedLists(const SliceHeader& h, const std::vector<RefEntry> lists[2],

@@ -3,7 +3,9 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -73,6 +75,26 @@ bool FfmpegDecode(const std::string& path, const std::string& pixFmt, std::vecto
     if (Run(command) != 0) return false;
   }
   return ReadFile(raw, out);
+}
+
+Timings TimeAgainstFfmpeg(const std::string& path, const std::function<void()>& pull) {
+  auto seconds = [](std::chrono::steady_clock::time_point since) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+  };
+  Timings best;
+  for (int round = 0; round < 3; ++round) {
+    auto start = std::chrono::steady_clock::now();
+    if (Run("ffmpeg -nostdin -hide_banner -loglevel error -threads 0 -i '" + path +
+            "' -fps_mode passthrough -f rawvideo -pix_fmt yuv420p -y /dev/null") != 0) {
+      best.ffmpeg = -1;
+      return best;
+    }
+    best.ffmpeg = std::min(best.ffmpeg, seconds(start));
+    start = std::chrono::steady_clock::now();
+    pull();
+    best.pull = std::min(best.pull, seconds(start));
+  }
+  return best;
 }
 
 bool ReadFile(const std::string& path, std::vector<std::uint8_t>& out) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,13 @@ bool FfmpegDecode(const std::string& path, const std::string& pixFmt, std::vecto
                   const std::string& inputOptions = "");
 
 std::string ReferencePath(const std::string& path, const std::string& pixFmt, const std::string& inputOptions);
+
+// Best of three rounds, in seconds, of ffmpeg decoding `path` to rawvideo (libavcodec's automatic
+// thread count) and of `pull`; a negative ffmpeg time when ffmpeg failed.
+struct Timings {
+  double ffmpeg = 1e9, pull = 1e9;
+};
+Timings TimeAgainstFfmpeg(const std::string& path, const std::function<void()>& pull);
 
 bool ReadFile(const std::string& path, std::vector<std::uint8_t>& out);
 std::string Md5(const std::vector<std::uint8_t>& data);

@@ -2,7 +2,6 @@
 // through plugin + software runtime (ViewId 2, host harness) against ffmpeg decoding the base
 // view alone to rawvideo, both with libavcodec's automatic thread count, in the same run. A
 // stereo access unit is two pictures; prints pictures per second of each and the ratio.
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -14,10 +13,6 @@
 namespace {
 
 constexpr int kLoops = 7;
-
-double Seconds(std::chrono::steady_clock::time_point since) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
-}
 
 // The file repeated kLoops times (each copy opens with an IDR unit and its parameter sets).
 std::string Looped(const std::string& name) {
@@ -39,24 +34,14 @@ int main() {
   }
   const int units = 48 * kLoops;
   const std::string plugin = std::string(KORVALA_BINARY_DIR) + "/plugin/libkorvala.so";
-  double best[2] = {1e9, 1e9};
-  for (int round = 0; round < 3; ++round) {
-    auto start = std::chrono::steady_clock::now();
-    const std::string command = "ffmpeg -nostdin -hide_banner -loglevel error -threads 0 -i '" + base +
-                                "' -fps_mode passthrough -f rawvideo -pix_fmt yuv420p -y /dev/null";
-    if (std::system(command.c_str()) != 0) return 1;
-    best[0] = std::min(best[0], Seconds(start));
-
-    start = std::chrono::steady_clock::now();
-    {
-      avshost::Host host;
-      host.LoadPlugin(plugin);
-      avshost::Clip clip = host.Invoke("Korvala", {base, dependent, units, 2});
-      for (int n = 0; n < 2 * units; ++n) clip.GetFrame(n);
-    }
-    best[1] = std::min(best[1], Seconds(start));
-  }
-  const double ffmpegRate = units / best[0], pluginRate = 2 * units / best[1];
+  const swrt_test::Timings best = swrt_test::TimeAgainstFfmpeg(base, [&] {
+    avshost::Host host;
+    host.LoadPlugin(plugin);
+    avshost::Clip clip = host.Invoke("Korvala", {base, dependent, units, 2});
+    for (int n = 0; n < 2 * units; ++n) clip.GetFrame(n);
+  });
+  if (best.ffmpeg < 0) return 1;
+  const double ffmpegRate = units / best.ffmpeg, pluginRate = 2 * units / best.pull;
   std::printf("1920x1080 stereo (mvc_1080p x %d), %d access units, best of 3\n", kLoops, units);
   std::printf("ffmpeg, base view alone:          %7.1f pictures/s\n", ffmpegRate);
   std::printf("plugin + software runtime, both:  %7.1f pictures/s\n", pluginRate);

@@ -1,21 +1,12 @@
 // A generated 1920x1080 AVC stream of 300 frames: every frame pulled through plugin + software
 // runtime (host harness) against ffmpeg decoding the same file to rawvideo, both with the same
 // thread count (libavcodec's automatic choice), in the same run. Prints both rates and the ratio.
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "avs_host.h"
 #include "media.h"
-
-namespace {
-
-double Seconds(std::chrono::steady_clock::time_point since) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
-}
-
-}  // namespace
 
 int main() {
   const int frames = 300;
@@ -26,24 +17,14 @@ int main() {
     return 1;
   }
   const std::string plugin = std::string(KORVALA_BINARY_DIR) + "/plugin/libkorvala.so";
-  double best[2] = {1e9, 1e9};
-  for (int round = 0; round < 3; ++round) {
-    auto start = std::chrono::steady_clock::now();
-    const std::string command = "ffmpeg -nostdin -hide_banner -loglevel error -threads 0 -i '" + path +
-                                "' -fps_mode passthrough -f rawvideo -pix_fmt yuv420p -y /dev/null";
-    if (std::system(command.c_str()) != 0) return 1;
-    best[0] = std::min(best[0], Seconds(start));
-
-    start = std::chrono::steady_clock::now();
-    {
-      avshost::Host host;
-      host.LoadPlugin(plugin);
-      avshost::Clip clip = host.Invoke("Korvala", {path, "", frames, 0});
-      for (int n = 0; n < frames; ++n) clip.GetFrame(n);
-    }
-    best[1] = std::min(best[1], Seconds(start));
-  }
-  const double ffmpegFps = frames / best[0], pluginFps = frames / best[1];
+  const swrt_test::Timings best = swrt_test::TimeAgainstFfmpeg(path, [&] {
+    avshost::Host host;
+    host.LoadPlugin(plugin);
+    avshost::Clip clip = host.Invoke("Korvala", {path, "", frames, 0});
+    for (int n = 0; n < frames; ++n) clip.GetFrame(n);
+  });
+  if (best.ffmpeg < 0) return 1;
+  const double ffmpegFps = frames / best.ffmpeg, pluginFps = frames / best.pull;
   std::printf("1920x1080 AVC, %d frames, best of 3\n", frames);
   std::printf("ffmpeg to rawvideo:       %7.1f fps\n", ffmpegFps);
   std::printf("plugin + software runtime: %7.1f fps\n", pluginFps);
