@@ -67,6 +67,9 @@ TEST_P(StereoStream, BothViewsEqualTheReferenceDecoder) {
   const std::string dependent = Shared(std::string(s.name) + ".dep.mvc");
   if (interleaved.empty() || base.empty() || dependent.empty())
     GTEST_SKIP() << "shared test media mvc/" << s.name << " is not present";
+  std::vector<std::uint8_t> ffmpeg;
+  ASSERT_TRUE(FfmpegDecode(base, "yuv420p", ffmpeg));
+  EXPECT_EQ(Md5(ffmpeg), s.base) << "ffmpeg's decode of the base view";
   const Views pair = Alternating(base, dependent, s.frames, 2);
   EXPECT_EQ(Md5(pair.bytes[0]), s.base) << "base view from the pair";
   EXPECT_EQ(Md5(pair.bytes[1]), s.dependent) << "dependent view from the pair";

@@ -177,6 +177,23 @@ TEST_F(Y4mPlugin, RichlyCodedPairsDecodeAsTheirSources) {
   }
 }
 
+// One decoder holds at most 16 reference frames: two views of 9 each can't share it.
+TEST_F(Y4mPlugin, ViewsWithMoreReferencesThanOneDecoderHoldsAreRefused) {
+  tooltest::EncodeOptions o;
+  o.frames = 4;
+  o.bframes = 0;
+  o.extra = "ref=9";
+  MakePair(o);
+  avshost::Host host;
+  host.LoadPlugin(kPlugin);
+  try {
+    host.Invoke("Korvala", {base_, dep_, 4, 2});
+    ADD_FAILURE() << "the pair was accepted";
+  } catch (const avshost::ScriptError& e) {
+    EXPECT_STREQ(e.what(), "Korvala: Can't init decoder");
+  }
+}
+
 TEST_F(Y4mPlugin, ErrorsAndBadArguments) {
   tooltest::EncodeOptions o;
   o.frames = 4;
