@@ -38,3 +38,13 @@ if [ -n "$shared" ] && [ -f "$shared/media/MVCRP_2.base.h264" ] && [ -f "$shared
   ff -i "$out/MVCRP_2.y4m" -vf "select='lt(n,2)',tile=2x1" -frames:v 1 -update 1 "$out/MVCRP_2-first-pair.png"
   echo "Wrote $out/MVCRP_2.y4m and $out/MVCRP_2-first-pair.png"
 fi
+
+stereo=$shared/media/mvc/mvc_1080p
+if [ -n "$shared" ] && [ -f "$stereo.base.h264" ] && [ -f "$stereo.dep.mvc" ]; then
+  # A real stereo capture whose right view predicts from the left (inter-view prediction).
+  echo "Decoding the 1080p stereo pair with inter-view prediction"
+  "$y4m" --avc "$stereo.base.h264" --mvc "$stereo.dep.mvc" --view 2 -o "$out/mvc_1080p.y4m"
+  ff -i "$out/mvc_1080p.y4m" -vf "select='lt(n,2)',tile=2x1,scale=1920:-2" -frames:v 1 -update 1 \
+    "$out/mvc_1080p-first-pair.png"
+  echo "Wrote $out/mvc_1080p.y4m and $out/mvc_1080p-first-pair.png"
+fi
