@@ -183,17 +183,7 @@ class DecodeContext {
       if (decoder_.Finished()) ended_ = true;
       return !ended_;
     }
-    JoinedPicture picture;
-    if (joiner_.Next(picture)) {
-      const auto pts = static_cast<std::int64_t>(picture.serial);
-      if (picture.concealed) {
-        standIns_.insert(static_cast<std::int64_t>(picture.standIn));
-      } else {
-        views_[pts] = picture.view;
-        decoder_.SendPacket(picture.bytes.data(), picture.bytes.size(), pts);
-      }
-      return true;
-    }
+    if (SendJoined()) return true;
     AccessUnit unit;
     if (splitter_.Next(unit)) {
       joiner_.Push(unit);
@@ -212,20 +202,25 @@ class DecodeContext {
     }
     if (!decoder_.Draining()) {
       joiner_.Flush();
-      if (joiner_.Next(picture)) {
-        if (picture.concealed) {
-          standIns_.insert(static_cast<std::int64_t>(picture.standIn));
-        } else {
-          views_[static_cast<std::int64_t>(picture.serial)] = picture.view;
-          decoder_.SendPacket(picture.bytes.data(), picture.bytes.size(), static_cast<std::int64_t>(picture.serial));
-        }
-        return true;
-      }
-      decoder_.Drain();
+      if (!SendJoined()) decoder_.Drain();
       return true;
     }
     if (decoder_.Finished()) ended_ = true;
     return !ended_;
+  }
+
+  // The joiner's next picture to the decoder, tagged with its serial; false when it has none.
+  bool SendJoined() {
+    JoinedPicture picture;
+    if (!joiner_.Next(picture)) return false;
+    const auto serial = static_cast<std::int64_t>(picture.serial);
+    if (picture.concealed) {
+      standIns_.insert(static_cast<std::int64_t>(picture.standIn));
+    } else {
+      views_[serial] = picture.view;
+      decoder_.SendPacket(picture.bytes.data(), picture.bytes.size(), serial);
+    }
+    return true;
   }
 
   static void Consume(mfxBitstream& bs, std::size_t n) {
