@@ -47,15 +47,7 @@ void SkipHrd(BitReader& r) {
 
 void ParseVui(BitReader& r, Sps& sps) {
   sps.vuiBegin = r.Position();
-  if (r.Flag()) {
-    std::uint32_t idc = r.U(8);
-    if (idc == 255) {
-      sps.sarWidth = r.U(16);
-      sps.sarHeight = r.U(16);
-    } else {
-      TableAspectRatio(idc, sps.sarWidth, sps.sarHeight);
-    }
-  }
+  if (r.Flag()) ReadAspectRatio(r, sps.sarWidth, sps.sarHeight);
   if (r.Flag()) r.U(1);  // overscan
   if (r.Flag()) {        // video signal type
     r.U(4);
@@ -273,6 +265,16 @@ bool TableAspectRatio(std::uint32_t idc, std::uint32_t& w, std::uint32_t& h) {
   w = kTable[idc][0];
   h = kTable[idc][1];
   return true;
+}
+
+void ReadAspectRatio(BitReader& r, std::uint32_t& w, std::uint32_t& h) {
+  const std::uint32_t idc = r.U(8);
+  if (idc == 255) {
+    w = r.U(16);
+    h = r.U(16);
+  } else {
+    TableAspectRatio(idc, w, h);
+  }
 }
 
 bool ParseSps(const std::uint8_t* rbsp, std::size_t len, Sps& sps) {

@@ -146,4 +146,9 @@ bool ParsePpsNal(const std::uint8_t* nal, std::size_t len, Pps& pps);
 // Sample aspect ratio of aspect_ratio_idc 1..16 (H.264 and VC-1 share the table); false otherwise.
 bool TableAspectRatio(std::uint32_t idc, std::uint32_t& w, std::uint32_t& h);
 
+class BitReader;
+// aspect_ratio_idc and, for 255, sar_width and sar_height, as H.264's and HEVC's VUI code them
+// behind aspect_ratio_info_present_flag; w and h stay as they are for an unknown idc.
+void ReadAspectRatio(BitReader& r, std::uint32_t& w, std::uint32_t& h);
+
 }  // namespace h264

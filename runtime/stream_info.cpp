@@ -176,15 +176,7 @@ bool ParseHevcSps(const std::uint8_t* nal, std::size_t len, StreamInfo& info) {
   r.U(1);  // sps_temporal_mvp_enabled_flag
   r.U(1);  // strong_intra_smoothing_enabled_flag
   if (r.Flag()) {  // VUI
-    if (r.Flag()) {
-      std::uint32_t idc = r.U(8);
-      if (idc == 255) {
-        info.sarW = r.U(16);
-        info.sarH = r.U(16);
-      } else {
-        TableAspectRatio(idc, info.sarW, info.sarH);
-      }
-    }
+    if (r.Flag()) ReadAspectRatio(r, info.sarW, info.sarH);
     if (r.Flag()) r.U(1);
     if (r.Flag()) {
       r.U(4);
