@@ -88,16 +88,27 @@ void Korvala::OpenInputs(const char* sourceFileAVC, const char* sourceFileMVC, I
     if (!m_fileMVC) env->ThrowError("Korvala: Can't open Source File MVC");
     const char* message = "";
     if (!korvala::AllocateUnitBuffers(*this, &message)) env->ThrowError("%s", message);
-    // Both files must hold an access unit before anything is decoded.
+    // Each file must begin with slices of its view, within its first block.
     korvala::UnitIndex probe(true);
     korvala::FileScan base(OpenSequential(sourceFileAVC)), dependent(OpenSequential(sourceFileMVC));
     base.Step(probe.Base());
     dependent.Step(probe.Dependent());
-    if (base.Scanned() == 0 && probe.Base().Units().empty()) env->ThrowError("Korvala: Can't read Source File AVC");
-    if (probe.Base().Units().empty() && !probe.Base().Ended())
-      env->ThrowError("Korvala: ERROR -> No access unit delimiter in Source File AVC");
-    if (dependent.Scanned() == 0 && probe.Dependent().Units().empty())
-      env->ThrowError("Korvala: Can't read Source File MVC");
+    auto readable = [](std::FILE* f) {
+      const bool any = std::fgetc(f) != EOF;
+      std::rewind(f);
+      return any;
+    };
+    const bool baseRead = readable(m_fileAVC.get());
+    const bool dependentRead = readable(m_fileMVC.get());
+    auto hasSlices = [](const korvala::StreamScanner& s) {
+      for (const korvala::ScannedUnit& u : s.Units())
+        if (u.slices) return true;
+      return false;
+    };
+    if (!baseRead) env->ThrowError("Korvala: Can't read Source File AVC");
+    if (!dependentRead) env->ThrowError("Korvala: Can't read Source File MVC");
+    if (!hasSlices(probe.Base())) env->ThrowError("Korvala: ERROR -> No access unit delimiter in Source File AVC");
+    if (!hasSlices(probe.Dependent())) env->ThrowError("Korvala: ERROR -> No access unit delimiter in Source File MVC");
   } else {
     m_fileAVC = OpenSequential(sourceFileAVC);
     if (!m_fileAVC) env->ThrowError("Korvala: Can't open Source File");

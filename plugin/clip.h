@@ -72,6 +72,7 @@ class Korvala : public IClip, private korvala::ReaderState {
   [[noreturn]] void RaiseLinearDecoding(int n, IScriptEnvironment* env);
   Picture TargetOf(int n) const;
   int64_t ClipIndexOf(const Picture& p) const;
+  bool Identified() const;
   bool Behind(int n) const;
   void Seek(int n, IScriptEnvironment* env);
   PVideoFrame DecodeTo(int n, IScriptEnvironment* env);

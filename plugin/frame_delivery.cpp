@@ -125,20 +125,32 @@ int64_t Korvala::ClipIndexOf(const Picture& p) const {
   return 2 * p.frame + (p.view ^ (swapped ? 1 : 0));
 }
 
-// The run has passed frame n's picture without keeping it.
-bool Korvala::Behind(int n) const { return TargetOf(n).frame < m_runTop; }
+// Pictures are told apart by their units: the index is complete and the runtime hands the
+// units' timestamps back.
+bool Korvala::Identified() const {
+  return m_feed == Feed::kUnits && m_index && m_index->Finished() && m_stampsSeen && !m_stampsMissing;
+}
+
+// The run has passed frame n's picture without keeping it. Identified pictures come in output
+// order; counted ones are counted per view.
+bool Korvala::Behind(int n) const {
+  const Picture target = TargetOf(n);
+  if (Identified()) return target.frame < m_runTop;
+  return target.frame < m_countFrom + m_counts[target.view];
+}
 
 void Korvala::Keep(int64_t n, PVideoFrame frame) { m_window[n] = frame; }
 
 PVideoFrame __stdcall Korvala::GetFrame(int n, IScriptEnvironment* env) {
-  if (n < 0 || n >= m_vi.num_frames) return MakeBlankFrame(env);
+  if (n < 0) return MakeBlankFrame(env);
   auto kept = m_window.find(n);
   PVideoFrame frame;
   if (kept != m_window.end()) {
     frame = kept->second;
   } else {
     const Picture target = TargetOf(n);
-    if (m_frames >= 0 && target.frame >= m_frames) return MakeBlankFrame(env);  // past the stream's end
+    // Past the stream's end, or a view the stream does not have.
+    if ((m_frames >= 0 && target.frame >= m_frames) || (target.view == 1 && !m_twoViews)) return MakeBlankFrame(env);
     bool seek = Behind(n);
     // Far ahead: skip what lies between when a random access point on the way yields it.
     if (!seek && target.frame > m_runTop + kWindowFrames && m_feed == Feed::kUnits && IndexReady())
@@ -186,14 +198,14 @@ PVideoFrame Korvala::DecodeTo(int n, IScriptEnvironment* env) {
     auto made = m_window.find(n);
     if (made != m_window.end()) return made->second;
     if (m_drained) return PVideoFrame();
-    if (target.frame + 1 < m_runTop) return PVideoFrame();  // the stream has no such picture
+    if (Identified() && target.frame + 1 < m_runTop) return PVideoFrame();  // the stream has no such picture
     const mfxFrameSurface1* out = NextPicture(env);
     if (!out) continue;
     const Picture p = Identify(*out);
     if (p.frame < 0) continue;
     m_runTop = std::max(m_runTop, p.frame);
     const int64_t k = ClipIndexOf(p);
-    if (k < 0 || k < int64_t{n} - kWindowFrames || k > int64_t{n} + kWindowFrames || k >= m_vi.num_frames) continue;
+    if (k < 0 || k < int64_t{n} - kWindowFrames || k > int64_t{n} + kWindowFrames) continue;
     PVideoFrame frame = env->NewVideoFrame(m_vi, 64);
     CopySurface(frame, out->Data.Y, out->Data.UV, out->Data.Pitch, OriginOf(*out), env);
     Keep(k, frame);

@@ -81,7 +81,7 @@ bool Collides(const UnitSpan& base, const UnitSpan& dependent, const NalTables& 
 // Calls emit(view, entry) for every written NAL unit, in the order of the merged unit: the
 // delimiter, every parameter set (a dependent PPS whose id the base view uses differently
 // waits behind the base slices), the base view's SEI and slices, the dependent view's, the
-// ends of sequence.
+// ends of sequence. Everything else (prefix units, the dependent view's delimiter) is left out.
 template <typename Emit>
 void ForEachSelected(const UnitSpan& base, const UnitSpan& dependent, const NalTables& tables, Emit&& emit) {
   auto table = [&](View view) -> const std::vector<NalEntry>& {
@@ -105,9 +105,12 @@ void ForEachSelected(const UnitSpan& base, const UnitSpan& dependent, const NalT
   all(View::Dependent, {15});
   all(View::Base, {8});
   dependentPps(false);
-  all(View::Base, {6, 14, 1, 5});
+  all(View::Base, {6});
+  all(View::Base, {1});
+  all(View::Base, {5});
   dependentPps(true);
-  all(View::Dependent, {6, 20});
+  all(View::Dependent, {6});
+  all(View::Dependent, {20});
   all(View::Base, {10});
   all(View::Dependent, {10});
 }

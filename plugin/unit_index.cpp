@@ -74,6 +74,7 @@ void StreamScanner::Nal(uint64_t offset, const uint8_t* nal, size_t len) {
         pps_[pps.ppsId] = pps;
       }
       pendingPps_.clear();
+      current_.slices = true;
       BaseSlice(nal, len);
       break;
     case h264::kNalSliceExtension: {
@@ -81,6 +82,7 @@ void StreamScanner::Nal(uint64_t offset, const uint8_t* nal, size_t len) {
       h264::MvcNalHeader ext;
       if (!current_.other && len >= 4 && h264::ParseMvcNalHeader(nal + 1, len - 1, ext)) current_.anchor = ext.anchorPic;
       current_.other = true;
+      if (mode_ == h264::CutMode::kDependent) current_.slices = true;
       break;
     }
     default:

@@ -26,6 +26,7 @@ enum class AccessKind : uint8_t {
 struct ScannedUnit {
   uint64_t offset = 0;  // of its first start code in the file
   uint64_t size = 0;
+  bool slices = false;   // holds a slice of its stream's view (base, or dependent alone)
   bool picture = false;  // holds a base-view slice that parsed
   bool idr = false;
   bool intra = false;    // every base-view slice is I (or SI)

@@ -65,9 +65,9 @@ inline long PpsIdOf(const Bytes& nal) {
 }
 
 // One merged access unit: the base delimiter, every SPS, subset SPS and base PPS, the dependent
-// PPSs whose id no base PPS uses with other bytes, the base view's SEI, prefix and slices in
-// their order, the other dependent PPSs, the dependent SEI and slices, the ends of sequence;
-// each behind 00 00 00 01.
+// PPSs whose id no base PPS uses with other bytes, the base view's SEI, non-IDR and IDR slices,
+// the other dependent PPSs, the dependent SEI and slices, the ends of sequence; each behind
+// 00 00 00 01.
 inline Bytes Merge(const uint8_t* base, size_t baseLen, const uint8_t* dep, size_t depLen) {
   const std::vector<Nal> views[2] = {SplitNals(base, baseLen), SplitNals(dep, depLen)};
   Bytes out;
@@ -95,10 +95,13 @@ inline Bytes Merge(const uint8_t* base, size_t baseLen, const uint8_t* dep, size
   rows(0, {8});
   for (const Nal& nal : views[1])
     if (nal.type == 8 && !collides(nal)) put(nal);
-  rows(0, {6, 14, 1, 5});
+  rows(0, {6});
+  rows(0, {1});
+  rows(0, {5});
   for (const Nal& nal : views[1])
     if (nal.type == 8 && collides(nal)) put(nal);
-  rows(1, {6, 20});
+  rows(1, {6});
+  rows(1, {20});
   rows(0, {10});
   rows(1, {10});
   return out;
