@@ -13,8 +13,8 @@ const char kUsage[] =
     "ViewId) would in an AviSynth+ script, and writes the frames as YUV4MPEG2.\n"
     "  --avc FILE      base-view (or only) elementary stream\n"
     "  --mvc FILE      dependent-view stream: two-file stereo mode\n"
-    "  --frames N      frames per view; auto (the default) counts the base-view file's\n"
-    "                  access unit delimiters. Views 2 and -2 give twice as many frames.\n"
+    "  --frames N      frames per view; auto (the default) counts the stream's frames\n"
+    "                  (a field pair is one). Views 2 and -2 give twice as many frames.\n"
     "  --view V        0 base view, 1 dependent view, 2 both (base first), -2 both (dependent first)\n"
     "  -o FILE         output file (default: standard output)\n"
     "  --plugin PATH   the plugin library to load\n";

@@ -4,39 +4,12 @@
 #include <chrono>
 #include <cstring>
 
-#include "access_units.h"
 
 namespace y4m {
 
-bool ResolveFrames(const Options& o, int& frames, std::string& error) {
-  if (!o.framesAuto) {
-    frames = o.frames;
-    return true;
-  }
-  uint64_t count = 0;
-  if (!CountFileAccessUnits(o.avc, count)) {
-    error = "can't read " + o.avc + ": " + std::strerror(errno);
-    return false;
-  }
-  if (count == 0) {
-    error = "--frames auto found no access unit delimiters in " + o.avc + "; give --frames N";
-    return false;
-  }
-  if (count > 0x3FFFFFFF) {
-    error = "--frames auto counted more access units than a clip can hold";
-    return false;
-  }
-  frames = static_cast<int>(count);
-  return true;
-}
-
 int Run(const Options& o, const SourceFactory& open, int outFd, std::FILE* err, bool progress) {
-  int frames = 0;
-  std::string error;
-  if (!ResolveFrames(o, frames, error)) {
-    std::fprintf(err, "korvala-y4m: %s\n", error.c_str());
-    return 1;
-  }
+  // auto: NumFrames 0, for which the plugin counts the stream's frames itself.
+  const int frames = o.framesAuto ? 0 : o.frames;
   using Clock = std::chrono::steady_clock;
   const Clock::time_point start = Clock::now();
   Clock::time_point shown = start;
@@ -44,6 +17,10 @@ int Run(const Options& o, const SourceFactory& open, int outFd, std::FILE* err, 
   try {
     std::unique_ptr<FrameSource> source = open(o, frames);
     const int total = source->NumFrames();
+    if (o.framesAuto && total == 0) {
+      std::fprintf(err, "korvala-y4m: --frames auto counted no frames in %s; give --frames N\n", o.avc.c_str());
+      return 1;
+    }
     FrameWriter writer(outFd);
     auto writeFailed = [&]() {
       std::fprintf(err, "%skorvala-y4m: write failed after %d frames: %s\n", progress ? "\n" : "", written,

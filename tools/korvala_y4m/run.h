@@ -9,11 +9,8 @@
 
 namespace y4m {
 
+// numFrames 0 (--frames auto) lets the plugin count the stream's frames.
 using SourceFactory = std::function<std::unique_ptr<FrameSource>(const Options&, int numFrames)>;
-
-// The NumFrames to pass: the given count, or for auto the base-view file's access units.
-// False with a message when the count can't be had.
-bool ResolveFrames(const Options& options, int& frames, std::string& error);
 
 // Writes all frames of the source to outFd. Messages go to err; progress too when progress
 // is set. Returns the exit status: 0, or 1 for a plugin, input or write error.

@@ -1,5 +1,7 @@
 #include "stream.h"
 
+#include "access_units.h"
+
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -26,15 +28,6 @@ size_t FindZeroTriple(const uint8_t* p, size_t n) {
   return n;
 }
 
-uint32_t FirstMb(const NalUnit& slice) {
-  // first_mb_in_slice is at most a few bytes long; no need to unescape the whole slice.
-  Bytes head;
-  h264::Unescape(slice.data + 1, std::min<size_t>(slice.size - 1, 16), head);
-  uint32_t firstMb = 0;
-  if (!h264::ParseFirstMb(head.data(), head.size(), firstMb)) throw PackError("unreadable slice header");
-  return firstMb;
-}
-
 bool IsSliceOrPartition(uint8_t t) {
   return t == h264::kNalSlice || t == h264::kNalIdrSlice || (t >= kNalPartitionA && t <= kNalPartitionC);
 }
@@ -54,29 +47,28 @@ std::vector<NalUnit> SplitAnnexB(const uint8_t* data, size_t size) {
 }
 
 std::vector<AccessUnit> GroupAccessUnits(const std::vector<NalUnit>& nals) {
-  std::vector<AccessUnit> units;
-  AccessUnit current;
-  bool sawSlice = false;
-  auto flush = [&]() {
-    if (sawSlice) units.push_back(std::move(current));
-    current = AccessUnit{};
-    sawSlice = false;
-  };
-  for (const NalUnit& nal : nals) {
-    uint8_t t = nal.type();
-    bool opensUnit = false;
-    if (t == h264::kNalAud) {
-      opensUnit = !current.nals.empty();
-    } else if (t == h264::kNalSei || t == h264::kNalSps || t == h264::kNalPps || (t >= h264::kNalPrefix && t <= 18)) {
-      opensUnit = sawSlice;
-    } else if (IsSliceOrPartition(t)) {
-      opensUnit = sawSlice && t != 3 && t != kNalPartitionC && FirstMb(nal) == 0;
-    }
-    if (opensUnit) flush();
-    current.nals.push_back(nal);
-    if (IsSliceOrPartition(t)) sawSlice = true;
+  // The library's cutter decides where units begin; a unit's place is its first NAL unit's index.
+  h264::AccessUnitCutter cutter;
+  std::vector<size_t> starts;
+  for (size_t i = 0; i < nals.size(); ++i) {
+    const NalUnit& nal = nals[i];
+    h264::NalStart start;
+    start.offset = i;
+    start.header = nal.data[0];
+    start.firstMbZero = nal.size > 1 && h264::FirstMbZero(nal.data + 1, nal.size - 1);
+    uint64_t begin = 0;
+    if (cutter.Push(start, begin)) starts.push_back(static_cast<size_t>(begin));
   }
-  flush();
+  std::vector<AccessUnit> units;
+  for (size_t k = 0; k < starts.size(); ++k) {
+    AccessUnit unit;
+    bool sawSlice = false;
+    for (size_t i = starts[k]; i < (k + 1 < starts.size() ? starts[k + 1] : nals.size()); ++i) {
+      unit.nals.push_back(nals[i]);
+      sawSlice |= IsSliceOrPartition(nals[i].type());
+    }
+    if (sawSlice) units.push_back(std::move(unit));
+  }
   return units;
 }
 
