@@ -122,6 +122,7 @@ class Korvala : public IClip, private korvala::ReaderState {
   bool m_stampsSeen = false;     // the runtime hands the units' timestamps back
   bool m_stampsMissing = false;  // ... or it does not: pictures are counted
   int64_t m_countFrom = 0;       // the frame of the run's first picture, when counting
+  int64_t m_seekFloor = 0;       // the frame of the run's random access point
   int64_t m_counts[2] = {0, 0};  // pictures of each view this run, when counting
   std::deque<std::pair<uint64_t, int64_t>> m_unitFrames;  // unit -> frame of its base picture
 

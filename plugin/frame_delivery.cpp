@@ -174,7 +174,7 @@ void Korvala::Seek(int n, IScriptEnvironment* env) {
     // Pictures told apart by the units' timestamps may start anywhere; counted ones only where
     // no earlier picture can come out after the start.
     unit = m_index->SeekUnit(static_cast<uint32_t>(target.frame), m_stampsMissing);
-    if (m_stampsMissing) first = unit == 0 ? 0 : m_index->FrameOfUnit(unit);
+    first = unit == 0 ? 0 : m_index->FrameOfUnit(unit);
   }
   if (m_decoder->Reset(&m_videoParams) < MFX_ERR_NONE) RaiseLinearDecoding(n, env);
   m_bitstream.DataOffset = 0;
@@ -185,7 +185,10 @@ void Korvala::Seek(int n, IScriptEnvironment* env) {
   m_nextUnit = unit;
   if (m_feed == Feed::kRaw) RewindInput();
   m_runTop = -1;
-  m_countFrom = first;
+  // Pictures shown before the start's own (the leading pictures of an open GOP) refer to what
+  // was not decoded: they are not kept.
+  m_seekFloor = first;
+  m_countFrom = m_stampsMissing ? first : 0;
   m_counts[0] = m_counts[1] = 0;
   m_unitFrames.clear();
 }
@@ -205,6 +208,7 @@ PVideoFrame Korvala::DecodeTo(int n, IScriptEnvironment* env) {
     if (p.frame < 0) continue;
     m_runTop = std::max(m_runTop, p.frame);
     const int64_t k = ClipIndexOf(p);
+    if (p.frame < m_seekFloor) continue;
     if (k < 0 || k < int64_t{n} - kWindowFrames || k > int64_t{n} + kWindowFrames) continue;
     PVideoFrame frame = env->NewVideoFrame(m_vi, 64);
     CopySurface(frame, out->Data.Y, out->Data.UV, out->Data.Pitch, OriginOf(*out), env);

@@ -136,11 +136,13 @@ TEST(MvcPackSyntax, GroupsAccessUnitsWithoutDelimiters) {
 
 TEST(MvcPackRewrite, ExtensionHeaderBytes) {
   uint8_t b[3];
-  MvcExtensionBytes(true, 1, b);
+  MvcExtensionBytes(true, false, 1, b);
   EXPECT_EQ(Bytes(b, b + 3), (Bytes{0x00, 0x00, 0x45}));
-  MvcExtensionBytes(false, 1, b);
+  MvcExtensionBytes(false, false, 1, b);
   EXPECT_EQ(Bytes(b, b + 3), (Bytes{0x40, 0x00, 0x41}));
-  MvcExtensionBytes(false, 1023, b);
+  MvcExtensionBytes(false, true, 1, b);
+  EXPECT_EQ(Bytes(b, b + 3), (Bytes{0x40, 0x00, 0x45}));
+  MvcExtensionBytes(false, false, 1023, b);
   EXPECT_EQ(Bytes(b, b + 3), (Bytes{0x40, 0xFF, 0xC1}));
 }
 
@@ -245,7 +247,7 @@ TEST(MvcPackRewrite, SliceExtensionKeepsTheSliceAndItsZeroWords) {
   sets.Add(View(MakeSps(true, 0, 4, 4)));
   sets.Add(View(Nal(0x68, pps.Bytes())));
   Bytes idr = Nal(0x65, CabacIdrSlice(0));
-  Bytes ext = MakeSliceExtension(ParseSlice(View(idr), sets), DependentPpsId(0));
+  Bytes ext = MakeSliceExtension(ParseSlice(View(idr), sets), DependentPpsId(0), true);
   Bytes want = {0x74, 0x00, 0x00, 0x45};
   h264::AppendEscaped(CabacIdrSlice(DependentPpsId(0)).data(), CabacIdrSlice(DependentPpsId(0)).size(), want);
   EXPECT_EQ(ext, want);

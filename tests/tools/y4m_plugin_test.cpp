@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "avs_host.h"
+#include "index_scan.h"
 #include "mvc_pack.h"
 #include "tool_test_util.h"
 
@@ -174,6 +175,47 @@ TEST_F(Y4mPlugin, RichlyCodedPairsDecodeAsTheirSources) {
     const std::vector<tooltest::Bytes> both = PluginFrames(base_, dep_, o.frames, 2);
     EXPECT_TRUE(Concat(both, 0, 2) == tooltest::DecodeRaw(left_));
     EXPECT_TRUE(Concat(both, 1, 2) == tooltest::DecodeRaw(right_));
+  }
+}
+
+// Open GOPs: I pictures that are no IDR pictures, with B pictures before them in display order
+// that refer across them. mvc-pack makes the right view's I pictures anchors, so the pair's I
+// units are where a seek starts, and the frames come out exactly as in order.
+TEST_F(Y4mPlugin, OpenGopPairsSeekExactly) {
+  tooltest::EncodeOptions o;
+  o.frames = 40;
+  o.extra = "open-gop=1";
+  MakePair(o);
+  korvala::UnitIndex index(true);
+  korvala::FileScan base(korvala::FilePtr(std::fopen(base_.c_str(), "rb")));
+  korvala::FileScan dep(korvala::FilePtr(std::fopen(dep_.c_str(), "rb")));
+  korvala::ScanToEnd(index, base, &dep);
+  ASSERT_EQ(index.FrameCount(), 40u);
+  int intra = 0;
+  for (uint32_t unit : index.RandomAccessUnits()) intra += index.Access(unit) == korvala::AccessKind::kIntra;
+  EXPECT_EQ(intra, 4) << "an I unit every 8 frames after the IDR";
+
+  const std::vector<tooltest::Bytes> inOrder = PluginFrames(base_, dep_, 0, 2);
+  ASSERT_EQ(inOrder.size(), 80u);
+  EXPECT_TRUE(Concat(inOrder, 0, 2) == tooltest::DecodeRaw(left_));
+  EXPECT_TRUE(Concat(inOrder, 1, 2) == tooltest::DecodeRaw(right_));
+  avshost::Host host;
+  host.LoadPlugin(kPlugin);
+  for (int viewId : {2, 0}) {
+    avshost::Clip clip = host.Invoke("Korvala", {base_, dep_, 0, viewId});
+    const int count = clip.GetVideoInfo().num_frames;
+    std::vector<int> order;
+    for (int n = count - 1; n >= 0; --n) order.push_back(n);
+    for (int n : {33, 17, 62, 7, 40, 16, 15}) order.push_back(viewId ? n : n / 2);  // into and before I units
+    for (int n : order) {
+      avshost::Frame f = clip.GetFrame(n);
+      tooltest::Bytes packed;
+      for (int p : {PLANAR_Y, PLANAR_U, PLANAR_V}) {
+        avshost::PlaneView v = f.Plane(p);
+        for (int r = 0; r < v.height; ++r) packed.insert(packed.end(), v.ptr + r * v.pitch, v.ptr + r * v.pitch + v.rowSize);
+      }
+      ASSERT_TRUE(packed == inOrder[viewId ? n : 2 * n]) << "ViewId " << viewId << " frame " << n;
+    }
   }
 }
 

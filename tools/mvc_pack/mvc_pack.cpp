@@ -79,11 +79,11 @@ const NalUnit& FirstSlice(const AccessUnit& unit) {
 
 }  // namespace
 
-void MvcExtensionBytes(bool idr, uint32_t viewId, uint8_t out[3]) {
+void MvcExtensionBytes(bool idr, bool anchor, uint32_t viewId, uint8_t out[3]) {
   h264::MvcNalHeader h;
   h.nonIdr = !idr;
   h.viewId = viewId;
-  h.anchorPic = idr;
+  h.anchorPic = idr || anchor;
   h.interView = false;
   h264::WriteMvcNalHeader(h, out);
 }
@@ -134,10 +134,10 @@ Bytes RenumberPps(const NalUnit& pps, uint32_t newId) {
   return BuildNal(pps.data, 1, w.Bytes());
 }
 
-Bytes MakeSliceExtension(const Slice& s, uint32_t newPpsId) {
+Bytes MakeSliceExtension(const Slice& s, uint32_t newPpsId, bool anchor) {
   uint8_t head[4];
   head[0] = static_cast<uint8_t>((s.nal.data[0] & 0x60) | h264::kNalSliceExtension);
-  MvcExtensionBytes(s.context.idr, kDependentViewId, head + 1);
+  MvcExtensionBytes(s.context.idr, anchor, kDependentViewId, head + 1);
   h264::SliceHeader h = s.header;
   h.ppsId = newPpsId;
   h264::BitWriter w;
@@ -223,8 +223,13 @@ PackResult Pack(const uint8_t* left, size_t leftSize, const uint8_t* right, size
       out.height = lHeight;
     }
 
+    // An I picture of the right view is an anchor: an open GOP's I pictures become random access
+    // points of the pair, as on a 3D Blu-ray.
+    bool anchor = true;
+    for (const NalUnit& nal : ru.nals)
+      if (nal.isSlice()) anchor = anchor && ParseSlice(nal, rightSets).header.IsIntra();
     uint8_t delimiter[4] = {h264::kNalDependentDelimiter, 0, 0, 0};
-    MvcExtensionBytes(idr, kDependentViewId, delimiter + 1);
+    MvcExtensionBytes(idr, anchor, kDependentViewId, delimiter + 1);
     AppendNal(out.dependent, delimiter, sizeof delimiter);
     for (const NalUnit& nal : ru.nals) {
       switch (nal.type()) {
@@ -244,7 +249,7 @@ PackResult Pack(const uint8_t* left, size_t leftSize, const uint8_t* right, size
         case h264::kNalSlice:
         case h264::kNalIdrSlice: {
           const Slice slice = ParseSlice(nal, rightSets);
-          AppendNal(out.dependent, MakeSliceExtension(slice, DependentPpsId(slice.header.ppsId)));
+          AppendNal(out.dependent, MakeSliceExtension(slice, DependentPpsId(slice.header.ppsId), anchor));
           break;
         }
         default:

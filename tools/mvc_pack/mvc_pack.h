@@ -16,8 +16,8 @@ constexpr uint32_t kDependentViewId = 1;
 
 // The three bytes of nal_unit_header_mvc_extension for view 1 with no inter-view use:
 // svc_extension_flag 0, non_idr_flag, priority_id 0, view_id, temporal_id 0,
-// anchor_pic_flag, inter_view_flag 0, reserved_one_bit 1.
-void MvcExtensionBytes(bool idr, uint32_t viewId, uint8_t out[3]);
+// anchor_pic_flag (set for IDR and anchor pictures), inter_view_flag 0, reserved_one_bit 1.
+void MvcExtensionBytes(bool idr, bool anchor, uint32_t viewId, uint8_t out[3]);
 
 // SPS NAL unit -> subset SPS NAL unit (profile 118, the same seq_parameter_set_data, then a
 // two-view MVC extension with no inter-view references).
@@ -33,7 +33,7 @@ Bytes RenumberPps(const NalUnit& pps, uint32_t newId);
 
 // Slice (type 1 or 5) -> coded slice extension (type 20) of view 1, with its
 // pic_parameter_set_id replaced by newPpsId.
-Bytes MakeSliceExtension(const Slice& slice, uint32_t newPpsId);
+Bytes MakeSliceExtension(const Slice& slice, uint32_t newPpsId, bool anchor);
 
 struct PackResult {
   Bytes base;
