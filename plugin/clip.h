@@ -78,6 +78,7 @@ class Korvala : public IClip, private korvala::ReaderState {
   PVideoFrame DecodeTo(int n, IScriptEnvironment* env);
   Picture Identify(const mfxFrameSurface1& surface);
   void Keep(int64_t n, PVideoFrame frame);
+  int Below() const;
   mfxFrameSurface1* NextPicture(IScriptEnvironment* env);
   void WaitForPicture(mfxSyncPoint sync, IScriptEnvironment* env);
   Origin OriginOf(const mfxFrameSurface1& surface) const;
@@ -93,6 +94,7 @@ class Korvala : public IClip, private korvala::ReaderState {
   // target here.
   static constexpr int kPrefetchThreads = 8;
   static constexpr int kWindowFrames = 2 * (2 * kPrefetchThreads) + 1;
+  static constexpr int kBackwardFrames = 2 * kWindowFrames;
   // Timestamps the reader gives the units: this plus the unit's number, far from zero so that
   // a runtime which passes none through is told apart.
   static constexpr mfxU64 kStampBase = mfxU64{1} << 32;
@@ -100,6 +102,7 @@ class Korvala : public IClip, private korvala::ReaderState {
   VideoInfo m_vi{};
   int32_t m_viewId = 0;
   int32_t m_currentFrame = -1;  // the last frame requested
+  bool m_backward = false;      // ... and it lay before the one requested before it
   int32_t m_drained = 0;
   bool m_twoViews = false;      // the decoder delivers both views
   bool m_counted = false;       // the frame count is the stream's own

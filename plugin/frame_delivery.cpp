@@ -141,6 +141,10 @@ bool Korvala::Behind(int n) const {
 
 void Korvala::Keep(int64_t n, PVideoFrame frame) { m_window[n] = frame; }
 
+// How far below the latest request frames are kept. Going backward (Reverse(), an editor
+// stepping back), a seek's decode keeps twice the window, so it serves that many requests.
+int Korvala::Below() const { return m_backward ? kBackwardFrames : kWindowFrames; }
+
 PVideoFrame __stdcall Korvala::GetFrame(int n, IScriptEnvironment* env) {
   if (n < 0) return MakeBlankFrame(env);
   auto kept = m_window.find(n);
@@ -156,12 +160,15 @@ PVideoFrame __stdcall Korvala::GetFrame(int n, IScriptEnvironment* env) {
     if (!seek && target.frame > m_runTop + kWindowFrames && m_feed == Feed::kUnits && IndexReady())
       seek = m_index->SeekUnit(static_cast<uint32_t>(target.frame), m_stampsMissing) > m_nextUnit;
     if (seek) Seek(n, env);
+    m_backward = n < m_currentFrame;
     m_currentFrame = n;
     frame = DecodeTo(n, env);
   }
+  m_backward = n < m_currentFrame;
   m_currentFrame = n;
-  // Only frames near the requests stay.
-  m_window.erase(m_window.begin(), m_window.lower_bound(int64_t{n} - kWindowFrames));
+  // Only frames near the requests stay: the next ones going forward, more of the earlier ones
+  // going backward.
+  m_window.erase(m_window.begin(), m_window.lower_bound(int64_t{n} - Below()));
   m_window.erase(m_window.upper_bound(int64_t{n} + kWindowFrames), m_window.end());
   return frame ? frame : MakeBlankFrame(env);
 }
@@ -209,7 +216,7 @@ PVideoFrame Korvala::DecodeTo(int n, IScriptEnvironment* env) {
     m_runTop = std::max(m_runTop, p.frame);
     const int64_t k = ClipIndexOf(p);
     if (p.frame < m_seekFloor) continue;
-    if (k < 0 || k < int64_t{n} - kWindowFrames || k > int64_t{n} + kWindowFrames) continue;
+    if (k < 0 || k < int64_t{n} - Below() || k > int64_t{n} + kWindowFrames) continue;
     PVideoFrame frame = env->NewVideoFrame(m_vi, 64);
     CopySurface(frame, out->Data.Y, out->Data.UV, out->Data.Pitch, OriginOf(*out), env);
     Keep(k, frame);

@@ -36,6 +36,8 @@ bool FileScan::Step(StreamScanner& scanner) {
       }
       scanner.End(base_ + have_);
       done_ = true;
+      std::vector<uint8_t>().swap(buf_);  // the block is not needed again
+      file_.reset();
       return false;
     }
     size_t end = have_;

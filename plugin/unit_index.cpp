@@ -135,6 +135,7 @@ void StreamScanner::End(uint64_t size) {
 }
 
 size_t UnitIndex::KnownUnits() const {
+  if (finished_) return units_.size();
   const size_t base = base_.Units().size();
   if (!twoStreams_) return base;
   // A dependent stream that ended early leaves the rest of the base units without their view.
@@ -213,6 +214,9 @@ void UnitIndex::Finish() {
     if (kind != AccessKind::kNone) raps_.push_back(static_cast<uint32_t>(k));
   }
   finished_ = true;
+  // What the scanners found is all in units_ now.
+  std::vector<ScannedUnit>().swap(base_.Units());
+  std::vector<ScannedUnit>().swap(dependent_.Units());
 }
 
 uint32_t UnitIndex::SeekUnit(uint32_t frame, bool idrOnly) const {
