@@ -9,6 +9,7 @@
 
 #include "aligned_buffer.h"
 #include "pixels.h"
+#include "property_writer.h"
 #include "stream_reader.h"
 
 // IClip comes first so that the host's IClip* is the object's own address.
@@ -98,4 +99,8 @@ class Korvala : public IClip, private korvala::ReaderState {
   bool m_avx2 = false;
   bool m_pluginLoaded = false;
   korvala::PixelPaths m_paths;
+
+  // Frame properties; the stashed base picture's travel with it.
+  korvala::PropertyWriter m_properties;
+  korvala::PictureFacts m_stashPicture;
 };

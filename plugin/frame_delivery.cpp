@@ -33,6 +33,7 @@ PVideoFrame Korvala::MakeBlankFrame(IScriptEnvironment* env) {
     else
       korvala::FillPlane8(dst, pitch, rowSize, height, plane == PLANAR_Y ? 0 : 127);
   }
+  m_properties.Write(frame, nullptr, -1, env);
   return frame;
 }
 
@@ -100,6 +101,7 @@ void Korvala::Stash(const mfxFrameSurface1& surface) {
   std::memcpy(BufferY.get(), surface.Data.Y, luma);
   std::memcpy(BufferUV.get(), surface.Data.UV, chroma);
   m_stashOrigin = OriginOf(surface);
+  m_stashPicture = m_properties.Picture(surface);
 }
 
 void Korvala::RaiseLinearDecoding(int n, IScriptEnvironment* env) {
@@ -164,6 +166,7 @@ PVideoFrame Korvala::NextFrame(int k, bool keep, IScriptEnvironment* env) {
       if (keep) {
         frame = env->NewVideoFrame(m_vi, 64);
         CopySurface(frame, BufferY.get(), BufferUV.get(), out->Data.Pitch, m_stashOrigin, env);
+        m_properties.Write(frame, &m_stashPicture, k, env);
       }
       Stash(*out);
       return frame;
@@ -171,6 +174,8 @@ PVideoFrame Korvala::NextFrame(int k, bool keep, IScriptEnvironment* env) {
     if (keep) {
       frame = env->NewVideoFrame(m_vi, 64);
       CopySurface(frame, out->Data.Y, out->Data.UV, out->Data.Pitch, OriginOf(*out), env);
+      const korvala::PictureFacts picture = m_properties.Picture(*out);
+      m_properties.Write(frame, &picture, k, env);
     }
     return frame;
   }
