@@ -22,6 +22,14 @@
 // The library's function table, which every PClip, PVideoFrame and AVSValue call goes through.
 const AVS_Linkage* AVS_linkage = nullptr;
 
+#ifdef KORVALA_UBSAN_SUPPRESSIONS
+// Sanitizer builds: the dynamic type checks the plugin built against our header cannot pass in
+// the real library (ubsan.supp says why).
+extern "C" __attribute__((visibility("default"))) const char* __ubsan_default_options() {
+  return "suppressions=" KORVALA_UBSAN_SUPPRESSIONS;
+}
+#endif
+
 namespace {
 
 const char kUsage[] =
