@@ -9,6 +9,7 @@
 
 #include "avs_host.h"
 #include "mvc_pack.h"
+#include "real_host.h"
 #include "tool_test_util.h"
 
 namespace {
@@ -21,8 +22,10 @@ std::string Number(double v) {
   return text;
 }
 
-// Each property as text: integers in decimal, floats to six places, data as it is.
-PropertyText Text(const avshost::Properties& properties) {
+// Each property as text: integers in decimal, floats to six places, data as it is; from the
+// harness or the real host alike.
+template <class Properties>
+PropertyText Text(const Properties& properties) {
   PropertyText text;
   for (const auto& [key, p] : properties) {
     if (p.type == PROPTYPE_INT && p.ints.size() == 1) text[key] = std::to_string(p.ints[0]);
@@ -123,7 +126,8 @@ class FrameProperties : public ::testing::Test {
     return e;
   }
 
-  // Frames 0..count-1 of Korvala(base_, dep_, units, viewId) against the expectation.
+  // Frames of Korvala(base_, dep_, units, viewId) in the harness against the expectation; with
+  // -2 the last frame is left out: no later base picture releases its picture from the stash.
   void Check(const Expectation& e, int units, int viewId, avshost::HostOptions options = {},
              const std::string& plugin = KORVALA_PLUGIN_PATH) {
     SCOPED_TRACE(::testing::Message() << "ViewId " << viewId);
@@ -131,20 +135,39 @@ class FrameProperties : public ::testing::Test {
     host.LoadPlugin(plugin);
     avshost::Clip clip = host.Invoke("Korvala", {base_, dep_, units, viewId});
     const VideoInfo vi = clip.GetVideoInfo();
-    // With -2 the last base picture is never released from the stash: that frame is blank.
-    const int count = vi.num_frames - (viewId == -2 ? 1 : 0);
-    for (int n = 0; n < count; ++n) {
-      PropertyText got = Text(clip.GetFrame(n).GetProperties());
+    for (int n = 0; n < vi.num_frames - (viewId == -2 ? 1 : 0); ++n) {
       PropertyText want = Expected(e, viewId, n, vi.fps_numerator, vi.fps_denominator);
-      if (options.interfaceVersion < 8) {
-        want.clear();
-      } else if (!want.count("_PictType")) {  // a view no other decoder reads: any coding type
-        const auto type = got.find("_PictType");
-        ASSERT_TRUE(type != got.end() && type->second.size() == 1 && std::string("IPB").find(type->second) != std::string::npos);
-        got.erase(type);
-      }
-      ASSERT_EQ(Show(got), Show(want)) << "frame " << n;
+      if (options.interfaceVersion < 8) want.clear();
+      ASSERT_TRUE(Matches(Text(clip.GetFrame(n).GetProperties()), want)) << "frame " << n;
     }
+  }
+
+  // The same in the real AviSynth+, every frame asked for in order.
+  void CheckRealHost(const Expectation& e, int units, int viewId) {
+    SCOPED_TRACE(::testing::Message() << "ViewId " << viewId << " in AviSynth+");
+    const auto run = avsplus_host::RunRealHost(Script(units, viewId), "forward", true, {KORVALA_PLUGIN_PATH});
+    ASSERT_EQ(run.exitCode, 0) << run.error;
+    ASSERT_EQ(run.frames.size(), static_cast<size_t>(run.clip.numFrames));
+    for (const avsplus_host::RealHostFrame& frame : run.frames) {
+      if (viewId == -2 && frame.n == run.clip.numFrames - 1) continue;
+      const PropertyText want = Expected(e, viewId, frame.n, run.clip.fpsNumerator, run.clip.fpsDenominator);
+      ASSERT_TRUE(Matches(Text(frame.props), want)) << "frame " << frame.n;
+    }
+  }
+
+  std::string Script(int units, int viewId) const {
+    return "Korvala(\"" + base_ + "\", \"" + dep_ + "\", " + std::to_string(units) + ", " + std::to_string(viewId) + ")";
+  }
+
+  // Equal, but where a view's picture types are unknown (no decoder but ours reads that view)
+  // any single coding type passes.
+  static ::testing::AssertionResult Matches(PropertyText got, const PropertyText& want) {
+    const auto type = got.find("_PictType");
+    if (!want.empty() && !want.count("_PictType") && type != got.end() && type->second.size() == 1 &&
+        std::string("IPB").find(type->second) != std::string::npos)
+      got.erase(type);
+    if (got == want) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "\n got: " << Show(got) << "\nwant: " << Show(want);
   }
 
   std::string dir_, base_, dep_;
@@ -154,12 +177,30 @@ TEST_F(FrameProperties, StereoPairOfX264) {
   const Expectation e = MakeStereoPair();
   ASSERT_EQ(e.types[0].size(), 12u);
   for (int viewId : {0, 1, 2, -2}) Check(e, 12, viewId);
+  if (!avsplus_host::RealHostAvailable()) GTEST_SKIP() << avsplus_host::kRealHostMissing;
+  for (int viewId : {2, -2}) CheckRealHost(e, 12, viewId);
+
+  // The README's script: after an odd cut, frames whose eye is not the one their place says are
+  // marked; after an even cut none is.
+  const std::string check =
+      R"avs(.ScriptClip("""propGetInt("KorvalaView") == current_frame % 2 ? last : Subtitle("eyes swapped")"""))avs";
+  for (const char* cut : {".Trim(2, 0)", ".Trim(1, 0)"}) {
+    SCOPED_TRACE(cut);
+    const auto plain = avsplus_host::RunRealHost(Script(12, 2) + cut, "forward", false, {KORVALA_PLUGIN_PATH});
+    const auto checked = avsplus_host::RunRealHost(Script(12, 2) + cut + check, "forward", false, {KORVALA_PLUGIN_PATH});
+    ASSERT_EQ(checked.exitCode, 0) << checked.error;
+    ASSERT_EQ(plain.frames.size(), checked.frames.size());
+    for (size_t n = 0; n < plain.frames.size(); ++n)
+      EXPECT_EQ(plain.frames[n].planes == checked.frames[n].planes, cut[6] == '2') << "frame " << n;
+  }
 }
 
 TEST_F(FrameProperties, SingleViewFullRangeWithItsAspect) {
   const Expectation e = MakeSingleView();
   ASSERT_EQ(e.types[0].size(), 12u);
   Check(e, 12, 0);
+  if (!avsplus_host::RealHostAvailable()) GTEST_SKIP() << avsplus_host::kRealHostMissing;
+  CheckRealHost(e, 12, 0);
 }
 
 // No VUI at all: colour unspecified, limited range, no aspect, no time; fields top first.
@@ -173,6 +214,8 @@ TEST_F(FrameProperties, FieldCodedStereoStream) {
   e.types[0] = PictureTypes(base_);  // the dependent view has no decoder but ours to ask
   ASSERT_EQ(e.types[0].size(), 16u);
   for (int viewId : {2, -2}) Check(e, 16, viewId);
+  if (!avsplus_host::RealHostAvailable()) GTEST_SKIP() << avsplus_host::kRealHostMissing;
+  for (int viewId : {2, -2}) CheckRealHost(e, 16, viewId);
 }
 
 // An AviSynth before interface 8 gets the same frames and no property call at all (the harness
