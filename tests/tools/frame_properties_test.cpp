@@ -14,6 +14,8 @@
 
 namespace {
 
+const std::string kTool = std::string(KORVALA_BINARY_DIR) + "/tools/korvala_y4m/korvala-y4m";
+
 using PropertyText = std::map<std::string, std::string>;
 
 std::string Number(double v) {
@@ -159,6 +161,17 @@ class FrameProperties : public ::testing::Test {
     return "Korvala(\"" + base_ + "\", \"" + dep_ + "\", " + std::to_string(units) + ", " + std::to_string(viewId) + ")";
   }
 
+  // The first line korvala-y4m writes for Korvala(base_, dep_, units, viewId).
+  std::string Y4mHeader(int units, int viewId) {
+    const std::string out = dir_ + "/out.y4m";
+    const tooltest::CommandResult r = tooltest::Run(kTool + " --avc '" + base_ + "'" + (dep_.empty() ? "" : " --mvc '" + dep_ + "'") +
+                                                    " --frames " + std::to_string(units) + " --view " +
+                                                    std::to_string(viewId) + " -o '" + out + "'");
+    EXPECT_EQ(r.status, 0) << r.output;
+    const tooltest::Bytes bytes = tooltest::ReadFile(out);
+    return std::string(bytes.begin(), std::find(bytes.begin(), bytes.end(), '\n'));
+  }
+
   // Equal, but where a view's picture types are unknown (no decoder but ours reads that view)
   // any single coding type passes.
   static ::testing::AssertionResult Matches(PropertyText got, const PropertyText& want) {
@@ -199,6 +212,7 @@ TEST_F(FrameProperties, SingleViewFullRangeWithItsAspect) {
   const Expectation e = MakeSingleView();
   ASSERT_EQ(e.types[0].size(), 12u);
   Check(e, 12, 0);
+  EXPECT_EQ(Y4mHeader(12, 0), "YUV4MPEG2 W160 H96 F30000:1001 Ip A10:11 C420jpeg XYSCSS=420JPEG XCOLORRANGE=FULL");
   if (!avsplus_host::RealHostAvailable()) GTEST_SKIP() << avsplus_host::kRealHostMissing;
   CheckRealHost(e, 12, 0);
 }
@@ -214,6 +228,7 @@ TEST_F(FrameProperties, FieldCodedStereoStream) {
   e.types[0] = PictureTypes(base_);  // the dependent view has no decoder but ours to ask
   ASSERT_EQ(e.types[0].size(), 16u);
   for (int viewId : {2, -2}) Check(e, 16, viewId);
+  EXPECT_EQ(Y4mHeader(16, 2), "YUV4MPEG2 W640 H480 F60:1 It A0:0 C420jpeg XYSCSS=420JPEG XCOLORRANGE=LIMITED");
   if (!avsplus_host::RealHostAvailable()) GTEST_SKIP() << avsplus_host::kRealHostMissing;
   for (int viewId : {2, -2}) CheckRealHost(e, 16, viewId);
 }
