@@ -12,6 +12,7 @@
 
 namespace {
 
+const char* const kBadFrameCount = "Korvala: ERROR -> NumFrames must be a frame count (0 counts the stream)";
 constexpr mfxU32 kBitstreamBytes = korvala::kStreamBufferBytes;
 constexpr mfxU16 kApiMajor = 1;
 constexpr mfxU16 kApiMinor = 3;
@@ -38,9 +39,13 @@ Korvala::Korvala(const char* sourceFileAVC, const char* sourceFileMVC, int numFr
     m_avx2 = (env->GetCPUFlags() & CPUF_AVX2) != 0;
     m_paths = korvala::PixelPaths{m_sse2, m_ssse3, m_avx2};
 
+    if (numFrames < 0) env->ThrowError("%s", kBadFrameCount);
     OpenInputs(sourceFileAVC ? sourceFileAVC : "", sourceFileMVC ? sourceFileMVC : "", env);
-    korvala::MoveToModuleDirectory();
-    OpenSession(env);
+    {
+      // The dispatcher finds the runtime beside the plugin while the session opens.
+      korvala::ModuleDirectory moved;
+      OpenSession(env);
+    }
 
     std::memset(&m_videoParams, 0, sizeof m_videoParams);
     m_videoParams.IOPattern = MFX_IOPATTERN_OUT_SYSTEM_MEMORY;
@@ -65,9 +70,9 @@ Korvala::Korvala(const char* sourceFileAVC, const char* sourceFileMVC, int numFr
 
     if (m_decoder->Init(&m_videoParams) < MFX_ERR_NONE) env->ThrowError("Korvala: Can't init decoder");
 
-    DescribeClip(numFrames);
-    m_properties.Learn(m_session, *m_decoder, m_videoParams, m_bitstream, m_pmfxSurfaces, m_numSurfaces, m_vi,
-                       m_viewId, env);
+    DescribeClip(numFrames, env);
+    m_properties.Learn(m_session, *m_decoder, m_videoParams, m_pathAVC.c_str(), m_pmfxSurfaces, m_numSurfaces, m_vi,
+                       env);
   } catch (...) {
     ReleaseAll();
     throw;
@@ -75,19 +80,98 @@ Korvala::Korvala(const char* sourceFileAVC, const char* sourceFileMVC, int numFr
 }
 
 void Korvala::OpenInputs(const char* sourceFileAVC, const char* sourceFileMVC, IScriptEnvironment* env) {
+  m_pathAVC = sourceFileAVC;
+  m_pathMVC = sourceFileMVC;
   if (sourceFileMVC[0] != '\0') {
     m_mvcMode = 1;
-    m_streamAVC.file = OpenSequential(sourceFileAVC);
-    if (!m_streamAVC.file) env->ThrowError("Korvala: Can't open Source File AVC");
-    m_streamMVC.file = OpenSequential(sourceFileMVC);
-    if (!m_streamMVC.file) env->ThrowError("Korvala: Can't open Source File MVC");
-    korvala::PrimeResult primed = korvala::PrimeStreams(*this);
-    if (primed != korvala::PrimeResult::Ok) env->ThrowError("%s", korvala::PrimeMessage(primed));
+    m_fileAVC = OpenSequential(sourceFileAVC);
+    if (!m_fileAVC) env->ThrowError("Korvala: Can't open Source File AVC");
+    m_fileMVC = OpenSequential(sourceFileMVC);
+    if (!m_fileMVC) env->ThrowError("Korvala: Can't open Source File MVC");
+    const char* message = "";
+    if (!korvala::AllocateUnitBuffers(*this, &message)) env->ThrowError("%s", message);
+    // Each file must begin with slices of its view, within its first block.
+    korvala::UnitIndex probe(true);
+    korvala::FileScan base(OpenSequential(sourceFileAVC)), dependent(OpenSequential(sourceFileMVC));
+    base.Step(probe.Base());
+    dependent.Step(probe.Dependent());
+    auto readable = [](std::FILE* f) {
+      const bool any = std::fgetc(f) != EOF;
+      std::rewind(f);
+      return any;
+    };
+    const bool baseRead = readable(m_fileAVC.get());
+    const bool dependentRead = readable(m_fileMVC.get());
+    auto hasSlices = [](const korvala::StreamScanner& s) {
+      for (const korvala::ScannedUnit& u : s.Units())
+        if (u.slices) return true;
+      return false;
+    };
+    if (!baseRead) env->ThrowError("Korvala: Can't read Source File AVC");
+    if (!dependentRead) env->ThrowError("Korvala: Can't read Source File MVC");
+    if (!hasSlices(probe.Base())) env->ThrowError("Korvala: ERROR -> No access unit delimiter in Source File AVC");
+    if (!hasSlices(probe.Dependent())) env->ThrowError("Korvala: ERROR -> No access unit delimiter in Source File MVC");
   } else {
-    m_streamAVC.file = OpenSequential(sourceFileAVC);
-    if (!m_streamAVC.file) env->ThrowError("Korvala: Can't open Source File");
+    m_fileAVC = OpenSequential(sourceFileAVC);
+    if (!m_fileAVC) env->ThrowError("Korvala: Can't open Source File");
     m_hevc = korvala::IsHevcPath(sourceFileAVC);
   }
+}
+
+// From now on the decoder gets the stream's access units out of the index. The dependent view
+// goes with them only when it is shown: the base view alone costs what the base file costs.
+void Korvala::StartUnits(bool restart) {
+  if (!m_index) {
+    const bool pair = m_mvcMode != 0;
+    m_feedDependent = pair && m_viewId != 0;
+    m_index = std::make_unique<korvala::UnitIndex>(m_feedDependent);
+    m_scanAVC = korvala::FileScan(OpenSequential(m_pathAVC.c_str()));
+    if (m_feedDependent) m_scanMVC = korvala::FileScan(OpenSequential(m_pathMVC.c_str()));
+  }
+  m_feed = Feed::kUnits;
+  if (restart) RewindInput();
+}
+
+void Korvala::RewindInput() {
+  m_bitstream.DataOffset = 0;
+  m_bitstream.DataLength = 0;
+  m_nextUnit = 0;
+  m_inputEnded = false;
+  if (m_feed == Feed::kRaw && m_fileAVC) {
+    std::fseek(m_fileAVC.get(), 0, SEEK_SET);
+    m_posAVC = 0;
+  }
+}
+
+bool Korvala::IndexReady() {
+  if (!m_index) return false;
+  if (!m_index->Finished()) korvala::ScanToEnd(*m_index, m_scanAVC, DependentScan());
+  return m_index->Finished();
+}
+
+mfxStatus Korvala::FillBitstream(IScriptEnvironment* env) {
+  if (m_feed == Feed::kRaw) return korvala::FillRaw(*this, &m_bitstream);
+  if (m_inputEnded) return MFX_ERR_MORE_DATA;
+  if (!m_index->Finished()) korvala::ScanUntil(*m_index, m_scanAVC, DependentScan(), size_t{m_nextUnit} + 1);
+  if (m_nextUnit >= m_index->KnownUnits()) {
+    m_inputEnded = true;
+    return MFX_ERR_MORE_DATA;
+  }
+  const korvala::IndexedUnit unit = m_index->Unit(m_nextUnit);
+  switch (korvala::AppendUnit(*this, unit, m_feedDependent, kStampBase + m_nextUnit, &m_bitstream)) {
+    case korvala::AppendResult::kAppended:
+      ++m_nextUnit;
+      return MFX_ERR_NONE;
+    case korvala::AppendResult::kNoRoom:
+      return MFX_ERR_NONE;
+    case korvala::AppendResult::kTooLarge:
+      env->ThrowError("%s", korvala::kOversizedUnitMessage);
+      break;
+    case korvala::AppendResult::kReadFailed:
+      break;
+  }
+  m_inputEnded = true;
+  return MFX_ERR_MORE_DATA;
 }
 
 void Korvala::OpenSession(IScriptEnvironment* env) {
@@ -114,10 +198,9 @@ void Korvala::OpenSession(IScriptEnvironment* env) {
 
 bool Korvala::ProbeCodec(mfxU32 codecId) {
   m_videoParams.mfx.CodecId = codecId;
-  std::fseek(m_streamAVC.file.get(), 0, SEEK_SET);
-  m_bitstream.DataOffset = 0;
-  m_bitstream.DataLength = 0;
-  korvala::FillBitstream(*this, &m_bitstream);
+  m_feed = Feed::kRaw;
+  RewindInput();
+  korvala::FillRaw(*this, &m_bitstream);
   return m_decoder->DecodeHeader(&m_bitstream, &m_videoParams) == MFX_ERR_NONE;
 }
 
@@ -125,17 +208,18 @@ bool Korvala::ChooseCodecAndDecodeHeader(IScriptEnvironment* env) {
   if (m_hevc) return ProbeCodec(MFX_CODEC_HEVC);
   if (m_mvcMode || m_viewId != 0) return DecodeMVCHeader(env) == 1;
   for (mfxU32 codec : {MFX_CODEC_AVC, MFX_CODEC_MPEG2, MFX_CODEC_VC1})
-    if (ProbeCodec(codec)) return true;
+    if (ProbeCodec(codec)) {
+      // An H.264 stream is fed by access units, which makes it seekable.
+      if (codec == MFX_CODEC_AVC) StartUnits(true);
+      else RewindInput();
+      return true;
+    }
   return DecodeMVCHeader(env) == 1;
 }
 
 int Korvala::DecodeMVCHeader(IScriptEnvironment* env) {
   m_videoParams.mfx.CodecId = MFX_CODEC_AVC;
-  if (!m_mvcMode) {
-    std::fseek(m_streamAVC.file.get(), 0, SEEK_SET);
-    m_bitstream.DataOffset = 0;
-    m_bitstream.DataLength = 0;
-  }
+  StartUnits(true);
 
   // An earlier pass over the same clip (the single-view chain falls through to here) may have
   // attached a description already; one is enough.
@@ -152,9 +236,7 @@ int Korvala::DecodeMVCHeader(IScriptEnvironment* env) {
   int unanswered = 0;
   for (;;) {
     if (status == MFX_ERR_MORE_DATA) {
-      mfxStatus filled = korvala::FillBitstream(*this, &m_bitstream);
-      if (filled == MFX_ERR_NOT_ENOUGH_BUFFER) env->ThrowError("%s", korvala::kOversizedUnitMessage);
-      if (filled < MFX_ERR_NONE) return 0;
+      if (FillBitstream(env) < MFX_ERR_NONE) return 0;
     }
     status = m_decoder->DecodeHeader(&m_bitstream, &m_videoParams);
     if (status == MFX_ERR_NOT_ENOUGH_BUFFER) break;
@@ -165,6 +247,8 @@ int Korvala::DecodeMVCHeader(IScriptEnvironment* env) {
     if (status < MFX_ERR_NONE || ++unanswered >= kHeaderRetries) return 0;
   }
   AllocateViewDescription();
+  // Decoding starts again from the first unit, each unit with its own timestamp.
+  RewindInput();
   return 1;
 }
 
@@ -261,18 +345,9 @@ void Korvala::AllocateSurfaces(const mfxFrameAllocRequest& request, IScriptEnvir
     surface->Data.Pitch = pitch;
   }
 
-  if (request.Info.FourCC == MFX_FOURCC_NV12 && m_viewId == -2) {
-    // The stash keeps whole rows at the surface pitch, so it is filled and read back alike.
-    m_stashLumaBytes = lumaBytes;
-    m_stashChromaBytes = lumaBytes / 2;
-    BufferY = korvala::AllocateAligned(m_stashLumaBytes + 4096);
-    if (!BufferY) env->ThrowError("Korvala: ERROR -> NULL pointer -> BufferY");
-    BufferUV = korvala::AllocateAligned(m_stashChromaBytes + 4096);
-    if (!BufferUV) env->ThrowError("Korvala: ERROR -> NULL pointer -> BufferUV");
-  }
 }
 
-void Korvala::DescribeClip(int numFrames) {
+void Korvala::DescribeClip(int numFrames, IScriptEnvironment* env) {
   const mfxFrameInfo& info = m_videoParams.mfx.FrameInfo;
   std::memset(&m_vi, 0, sizeof m_vi);
   const korvala::DisplaySize size =
@@ -285,19 +360,33 @@ void Korvala::DescribeClip(int numFrames) {
   korvala::ReduceFrameRate(numerator, denominator);
   m_vi.fps_numerator = numerator;
   m_vi.fps_denominator = denominator;
-  m_vi.num_frames = numFrames;
-  if (m_viewId == 2 || m_viewId == -2) {
-    m_vi.fps_numerator *= 2;
-    m_vi.num_frames *= 2;
+
+  const auto* description = m_videoParams.NumExtParam && m_videoParams.ExtParam[0]
+                                ? reinterpret_cast<const mfxExtMVCSeqDesc*>(m_videoParams.ExtParam[0])
+                                : nullptr;
+  m_twoViews = description && description->NumView > 1 && (m_feedDependent || !m_mvcMode);
+  // Left out or 0: the stream's own count, from the index.
+  int64_t frames = numFrames;
+  if (numFrames == 0) {
+    m_counted = true;
+    if (IndexReady()) m_frames = m_index->FrameCount();
+    frames = m_frames < 0 ? 0 : m_frames;
   }
+  const bool doubled = m_viewId == 2 || m_viewId == -2;
+  if (doubled) frames *= 2;
+  if (frames > INT32_MAX) env->ThrowError("%s", kBadFrameCount);
+  m_vi.num_frames = static_cast<int>(frames);
+  if (doubled) m_vi.fps_numerator *= 2;
 }
 
 Korvala::~Korvala() { ReleaseAll(); }
 
 // Everything the clip holds, in the order the Media SDK wants it back; safe to call twice.
 void Korvala::ReleaseAll() {
-  m_streamAVC.file.reset();
-  m_streamMVC.file.reset();
+  m_fileAVC.reset();
+  m_fileMVC.reset();
+  m_scanAVC = korvala::FileScan();
+  m_scanMVC = korvala::FileScan();
   if (m_decoder) {
     m_decoder->Close();
     delete m_decoder;
@@ -316,10 +405,8 @@ void Korvala::ReleaseAll() {
   if (static_cast<mfxSession>(m_session)) m_session.Close();
   m_bitstreamData.reset();
   m_bitstream.Data = nullptr;
-  m_streamAVC.data.reset();
-  m_streamMVC.data.reset();
-  BufferY.reset();
-  BufferUV.reset();
+  DataAVC.reset();
+  DataMVC.reset();
   if (m_videoParams.NumExtParam != 0) {
     FreeViewDescription();
     ReleaseExtensionBuffers();

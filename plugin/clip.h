@@ -1,6 +1,11 @@
 #pragma once
 // The Korvala source clip: one Media SDK decoder session over one or two elementary streams.
 #include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "avisynth.h"
@@ -8,9 +13,11 @@
 #include <mfxmvc.h>
 
 #include "aligned_buffer.h"
+#include "index_scan.h"
 #include "pixels.h"
 #include "property_writer.h"
 #include "stream_reader.h"
+#include "unit_index.h"
 
 // IClip comes first so that the host's IClip* is the object's own address.
 class Korvala : public IClip, private korvala::ReaderState {
@@ -40,49 +47,85 @@ class Korvala : public IClip, private korvala::ReaderState {
   int DecodeMVCHeader(IScriptEnvironment* env);
   mfxStatus AllocateViewDescription();
   void AllocateSurfaces(const mfxFrameAllocRequest& request, IScriptEnvironment* env);
-  void DescribeClip(int numFrames);
+  void DescribeClip(int numFrames, IScriptEnvironment* env);
   void ReleaseAll();
+
+  // Input: raw bytes, or access units out of the index.
+  void StartUnits(bool restart);
+  mfxStatus FillBitstream(IScriptEnvironment* env);
+  void RewindInput();
+  bool IndexReady();  // scans the rest of the input once, then true while units are indexed
+  korvala::FileScan* DependentScan() { return m_index && m_index->TwoStreams() ? &m_scanMVC : nullptr; }
 
   // Where a picture's display area starts in its surface.
   struct Origin {
     int x = 0;
     int y = 0;
   };
+  // A picture of the stream: its output-order frame and view.
+  struct Picture {
+    int64_t frame = -1;
+    int view = 0;
+  };
 
   int GetFreeFrameSurface() const;
   PVideoFrame MakeBlankFrame(IScriptEnvironment* env);
-  PVideoFrame& Slot(int n) { return m_window[n % kWindowFrames]; }
-  void RaiseLinearDecoding(int n, IScriptEnvironment* env);
-  PVideoFrame DecodeForwardTo(int n, IScriptEnvironment* env);
-  PVideoFrame NextFrame(int k, bool keep, IScriptEnvironment* env);
+  [[noreturn]] void RaiseLinearDecoding(int n, IScriptEnvironment* env);
+  Picture TargetOf(int n) const;
+  int64_t ClipIndexOf(const Picture& p) const;
+  bool Identified() const;
+  bool Behind(int n) const;
+  void Seek(int n, IScriptEnvironment* env);
+  PVideoFrame DecodeTo(int n, IScriptEnvironment* env);
+  Picture Identify(const mfxFrameSurface1& surface);
+  void Keep(int64_t n, PVideoFrame frame);
   mfxFrameSurface1* NextPicture(IScriptEnvironment* env);
-  mfxStatus Refill(IScriptEnvironment* env);
   void WaitForPicture(mfxSyncPoint sync, IScriptEnvironment* env);
   Origin OriginOf(const mfxFrameSurface1& surface) const;
   void CopySurface(PVideoFrame& frame, const uint8_t* y, const uint8_t* uv, int pitch, Origin origin,
                    IScriptEnvironment* env);
-  void Stash(const mfxFrameSurface1& surface);
 
-  // Frames already made stay here, so that a request a little out of order, or again, gets its
-  // picture. Prefetch(8) asks for up to 16 frames (two per thread) beyond the one the script
-  // waits for, and the serialized clip may get those requests in any order: the one the script
-  // waits for can come after all 16. Behind SelectEven or SelectOdd, the usual way to take one
-  // view of ViewId 2, they are every other frame of this clip: 33 frames from the oldest request
-  // to the newest made.
+  // Frames made lately stay here, so that a request a little out of order, or again, gets its
+  // picture without decoding. Prefetch(8) asks for up to 16 frames (two per thread) beyond the
+  // one the script waits for, and the serialized clip may get those requests in any order: the
+  // one the script waits for can come after all 16. Behind SelectEven or SelectOdd, the usual
+  // way to take one view of ViewId 2, they are every other frame of this clip: 33 frames from
+  // the oldest request to the newest made. Reverse() finds the 33 frames before a seek's
+  // target here.
   static constexpr int kPrefetchThreads = 8;
   static constexpr int kWindowFrames = 2 * (2 * kPrefetchThreads) + 1;
+  // Timestamps the reader gives the units: this plus the unit's number, far from zero so that
+  // a runtime which passes none through is told apart.
+  static constexpr mfxU64 kStampBase = mfxU64{1} << 32;
 
   VideoInfo m_vi{};
   int32_t m_viewId = 0;
-  int32_t m_currentFrame = -1;
-  int32_t m_windowFirst = 0;  // frames before it were passed over in a jump, never kept
+  int32_t m_currentFrame = -1;  // the last frame requested
   int32_t m_drained = 0;
-  PVideoFrame m_window[kWindowFrames];
-  korvala::AlignedBytes BufferY;
-  korvala::AlignedBytes BufferUV;
-  size_t m_stashLumaBytes = 0;    // capacity of each stash plane, slack excluded
-  size_t m_stashChromaBytes = 0;
-  Origin m_stashOrigin;
+  bool m_twoViews = false;      // the decoder delivers both views
+  bool m_counted = false;       // the frame count is the stream's own
+  int64_t m_frames = -1;        // frames (per view) of the stream, once known
+  std::map<int64_t, PVideoFrame> m_window;
+
+  // Input state.
+  enum class Feed { kRaw, kUnits };
+  Feed m_feed = Feed::kRaw;
+  std::unique_ptr<korvala::UnitIndex> m_index;
+  korvala::FileScan m_scanAVC;
+  korvala::FileScan m_scanMVC;
+  std::string m_pathAVC, m_pathMVC;
+  bool m_feedDependent = false;  // the dependent view's units go to the decoder
+  uint32_t m_nextUnit = 0;       // the next unit to feed
+  bool m_inputEnded = false;
+
+  // Output state of the decoding run since the start or the last seek.
+  int64_t m_runTop = -1;         // the highest clip frame this run has passed
+  bool m_stampsSeen = false;     // the runtime hands the units' timestamps back
+  bool m_stampsMissing = false;  // ... or it does not: pictures are counted
+  int64_t m_countFrom = 0;       // the frame of the run's first picture, when counting
+  int64_t m_counts[2] = {0, 0};  // pictures of each view this run, when counting
+  std::deque<std::pair<uint64_t, int64_t>> m_unitFrames;  // unit -> frame of its base picture
+
   MFXVideoSession m_session;
   MFXVideoDECODE* m_decoder = nullptr;
   korvala::AlignedBytes m_bitstreamData;
@@ -100,7 +143,5 @@ class Korvala : public IClip, private korvala::ReaderState {
   bool m_pluginLoaded = false;
   korvala::PixelPaths m_paths;
 
-  // Frame properties; the stashed base picture's travel with it.
-  korvala::PropertyWriter m_properties;
-  korvala::PictureFacts m_stashPicture;
+  korvala::PropertyWriter m_properties;  // frame properties
 };

@@ -1,5 +1,6 @@
-// Frame delivery: the decoder runs forward; frames made lately are kept for requests that come
-// a little out of order or again.
+// Frame delivery: any frame in any order. The decoder runs forward to a frame ahead; a frame
+// behind, or far ahead, is reached by resetting the decoder at the random access point that
+// yields it exactly and dropping the pictures before it. Frames made lately are kept.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -35,12 +36,6 @@ PVideoFrame Korvala::MakeBlankFrame(IScriptEnvironment* env) {
   }
   m_properties.Write(frame, nullptr, -1, env);
   return frame;
-}
-
-mfxStatus Korvala::Refill(IScriptEnvironment* env) {
-  mfxStatus filled = korvala::FillBitstream(*this, &m_bitstream);
-  if (filled == MFX_ERR_NOT_ENOUGH_BUFFER) env->ThrowError("%s", korvala::kOversizedUnitMessage);
-  return filled;
 }
 
 void Korvala::WaitForPicture(mfxSyncPoint sync, IScriptEnvironment* env) {
@@ -91,19 +86,6 @@ void Korvala::CopySurface(PVideoFrame& frame, const uint8_t* y, const uint8_t* u
   }
 }
 
-// Keeps a byte copy of a base-view picture's two planes, whole rows at the surface pitch.
-void Korvala::Stash(const mfxFrameSurface1& surface) {
-  const size_t rows = surface.Info.Height;
-  size_t luma = static_cast<size_t>(surface.Data.Pitch) * rows;
-  size_t chroma = static_cast<size_t>(surface.Data.Pitch) * (rows / 2);
-  if (luma > m_stashLumaBytes) luma = m_stashLumaBytes;
-  if (chroma > m_stashChromaBytes) chroma = m_stashChromaBytes;
-  std::memcpy(BufferY.get(), surface.Data.Y, luma);
-  std::memcpy(BufferUV.get(), surface.Data.UV, chroma);
-  m_stashOrigin = OriginOf(surface);
-  m_stashPicture = m_properties.Picture(surface);
-}
-
 void Korvala::RaiseLinearDecoding(int n, IScriptEnvironment* env) {
   char message[128];
   std::snprintf(message, sizeof message,
@@ -111,74 +93,157 @@ void Korvala::RaiseLinearDecoding(int n, IScriptEnvironment* env) {
                 "requested frame = %d).",
                 m_currentFrame, n);
   env->ThrowError("%s", message);
+  std::abort();  // ThrowError does not return
 }
 
-// The decoder only goes forward: a later frame is decoded to, an earlier one answered from the
-// window of frames made.
-PVideoFrame __stdcall Korvala::GetFrame(int n, IScriptEnvironment* env) {
-  if (n > m_currentFrame) return DecodeForwardTo(n, env);
-  if (n < m_windowFirst || n <= m_currentFrame - kWindowFrames) RaiseLinearDecoding(n, env);
-  const PVideoFrame& kept = Slot(n);
-  if (kept) return kept;
-  return MakeBlankFrame(env);  // serving it raised an error
-}
-
-PVideoFrame Korvala::DecodeForwardTo(int n, IScriptEnvironment* env) {
-  // Frames that would leave the window before this request returns are decoded, not copied.
-  const int firstKept = n - kWindowFrames + 1;
-  while (m_currentFrame < n) {
-    if (m_drained && m_currentFrame + 1 < firstKept) {
-      // Past the end every frame is blank: nothing to decode for those passed over.
-      m_currentFrame = firstKept - 1;
-      m_windowFirst = firstKept;
-      continue;
-    }
-    const int k = ++m_currentFrame;
-    const bool keep = k >= firstKept;
-    PVideoFrame& slot = Slot(k);
-    slot = PVideoFrame();
-    // A frame passed over is never answered; if making it fails, it is answered like any frame
-    // whose serving failed.
-    if (!keep) m_windowFirst = k;
-    slot = NextFrame(k, keep, env);
-    if (!keep) m_windowFirst = k + 1;
+// Which picture frame n of the clip shows. With both views, ViewId 2 (and -2 with 10-bit
+// output, and any other value) alternates base and dependent view, -2 with 8-bit output
+// dependent and base; ViewId 1 shows only the dependent view, 0 only the base view.
+Korvala::Picture Korvala::TargetOf(int n) const {
+  Picture p;
+  if (m_viewId == 0 || !m_twoViews) {
+    p.frame = n;
+    p.view = m_viewId == 1 ? 1 : 0;
+  } else if (m_viewId == 1) {
+    p.frame = n;
+    p.view = 1;
+  } else {
+    const bool swapped = m_viewId == -2 && m_vi.pixel_type == VideoInfo::CS_YV12;
+    p.frame = n / 2;
+    p.view = (n % 2) ^ (swapped ? 1 : 0);
   }
-  return Slot(n);
+  return p;
 }
 
-// Makes frame k from the next pictures of the selected view; with `keep` false only the decoder
-// and the stash move on. Null once the decoder has nothing more and no frame is kept.
-PVideoFrame Korvala::NextFrame(int k, bool keep, IScriptEnvironment* env) {
+int64_t Korvala::ClipIndexOf(const Picture& p) const {
+  if (p.frame < 0) return -1;
+  if (m_viewId == 0 || !m_twoViews) {
+    if (p.view != (m_viewId == 1 ? 1 : 0)) return -1;
+    return p.frame;
+  }
+  if (m_viewId == 1) return p.view == 1 ? p.frame : -1;
+  const bool swapped = m_viewId == -2 && m_vi.pixel_type == VideoInfo::CS_YV12;
+  return 2 * p.frame + (p.view ^ (swapped ? 1 : 0));
+}
+
+// Pictures are told apart by their units: the index is complete and the runtime hands the
+// units' timestamps back.
+bool Korvala::Identified() const {
+  return m_feed == Feed::kUnits && m_index && m_index->Finished() && m_stampsSeen && !m_stampsMissing;
+}
+
+// The run has passed frame n's picture without keeping it. Identified pictures come in output
+// order; counted ones are counted per view.
+bool Korvala::Behind(int n) const {
+  const Picture target = TargetOf(n);
+  if (Identified()) return target.frame < m_runTop;
+  return target.frame < m_countFrom + m_counts[target.view];
+}
+
+void Korvala::Keep(int64_t n, PVideoFrame frame) { m_window[n] = frame; }
+
+PVideoFrame __stdcall Korvala::GetFrame(int n, IScriptEnvironment* env) {
+  if (n < 0) return MakeBlankFrame(env);
+  auto kept = m_window.find(n);
+  PVideoFrame frame;
+  if (kept != m_window.end()) {
+    frame = kept->second;
+  } else {
+    const Picture target = TargetOf(n);
+    // Past the stream's end, or a view the stream does not have.
+    if ((m_frames >= 0 && target.frame >= m_frames) || (target.view == 1 && !m_twoViews)) return MakeBlankFrame(env);
+    bool seek = Behind(n);
+    // Far ahead: skip what lies between when a random access point on the way yields it.
+    if (!seek && target.frame > m_runTop + kWindowFrames && m_feed == Feed::kUnits && IndexReady())
+      seek = m_index->SeekUnit(static_cast<uint32_t>(target.frame), m_stampsMissing) > m_nextUnit;
+    if (seek) Seek(n, env);
+    m_currentFrame = n;
+    frame = DecodeTo(n, env);
+  }
+  m_currentFrame = n;
+  // Only frames near the requests stay.
+  m_window.erase(m_window.begin(), m_window.lower_bound(int64_t{n} - kWindowFrames));
+  m_window.erase(m_window.upper_bound(int64_t{n} + kWindowFrames), m_window.end());
+  return frame ? frame : MakeBlankFrame(env);
+}
+
+void Korvala::Seek(int n, IScriptEnvironment* env) {
+  const Picture target = TargetOf(n);
+  uint32_t unit = 0;
+  int64_t first = 0;
+  if (m_feed == Feed::kUnits && IndexReady()) {
+    // Pictures told apart by the units' timestamps may start anywhere; counted ones only where
+    // no earlier picture can come out after the start.
+    unit = m_index->SeekUnit(static_cast<uint32_t>(target.frame), m_stampsMissing);
+    if (m_stampsMissing) first = unit == 0 ? 0 : m_index->FrameOfUnit(unit);
+  }
+  if (m_decoder->Reset(&m_videoParams) < MFX_ERR_NONE) RaiseLinearDecoding(n, env);
+  m_bitstream.DataOffset = 0;
+  m_bitstream.DataLength = 0;
+  m_activeBitstream = &m_bitstream;
+  m_drained = 0;
+  m_inputEnded = false;
+  m_nextUnit = unit;
+  if (m_feed == Feed::kRaw) RewindInput();
+  m_runTop = -1;
+  m_countFrom = first;
+  m_counts[0] = m_counts[1] = 0;
+  m_unitFrames.clear();
+}
+
+// Decodes until frame n is made (null when the stream has no such picture); the frames of the
+// selected views made on the way that lie near n are kept.
+PVideoFrame Korvala::DecodeTo(int n, IScriptEnvironment* env) {
+  const Picture target = TargetOf(n);
   for (;;) {
-    if (m_drained) return keep ? MakeBlankFrame(env) : PVideoFrame();
+    auto made = m_window.find(n);
+    if (made != m_window.end()) return made->second;
+    if (m_drained) return PVideoFrame();
+    if (Identified() && target.frame + 1 < m_runTop) return PVideoFrame();  // the stream has no such picture
     const mfxFrameSurface1* out = NextPicture(env);
     if (!out) continue;
-
-    const uint16_t view = out->Info.FrameId.ViewId;
-    if (static_cast<uint32_t>(m_viewId) <= 1 && view != m_viewId) continue;
-
-    PVideoFrame frame;
-    if (m_vi.pixel_type == VideoInfo::CS_YV12 && m_viewId == -2 && view == 0) {
-      if (k == 0) {
-        Stash(*out);
-        continue;
-      }
-      if (keep) {
-        frame = env->NewVideoFrame(m_vi, 64);
-        CopySurface(frame, BufferY.get(), BufferUV.get(), out->Data.Pitch, m_stashOrigin, env);
-        m_properties.Write(frame, &m_stashPicture, k, env);
-      }
-      Stash(*out);
-      return frame;
-    }
-    if (keep) {
-      frame = env->NewVideoFrame(m_vi, 64);
-      CopySurface(frame, out->Data.Y, out->Data.UV, out->Data.Pitch, OriginOf(*out), env);
-      const korvala::PictureFacts picture = m_properties.Picture(*out);
-      m_properties.Write(frame, &picture, k, env);
-    }
-    return frame;
+    const Picture p = Identify(*out);
+    if (p.frame < 0) continue;
+    m_runTop = std::max(m_runTop, p.frame);
+    const int64_t k = ClipIndexOf(p);
+    if (k < 0 || k < int64_t{n} - kWindowFrames || k > int64_t{n} + kWindowFrames) continue;
+    PVideoFrame frame = env->NewVideoFrame(m_vi, 64);
+    CopySurface(frame, out->Data.Y, out->Data.UV, out->Data.Pitch, OriginOf(*out), env);
+    const korvala::PictureFacts picture = m_properties.Picture(*out);
+    m_properties.Write(frame, &picture, p.frame, env);
+    Keep(k, frame);
   }
+}
+
+// The frame and view of a decoded picture: by the unit its timestamp names once the index is
+// complete, else counted in output order per view (a dependent picture goes with the base
+// picture of its unit).
+Korvala::Picture Korvala::Identify(const mfxFrameSurface1& surface) {
+  Picture p;
+  p.view = surface.Info.FrameId.ViewId == 0 ? 0 : 1;
+  const mfxU64 stamp = surface.Data.TimeStamp;
+  const bool stamped = m_feed == Feed::kUnits && stamp >= kStampBase && stamp - kStampBase < m_nextUnit;
+  if (m_feed == Feed::kUnits) (stamped ? m_stampsSeen : m_stampsMissing) = true;
+  const uint64_t unit = stamped ? stamp - kStampBase : 0;
+  if (stamped && m_index->Finished() && !m_stampsMissing) {
+    const uint32_t frame = m_index->FrameOfUnit(static_cast<size_t>(unit));
+    p.frame = frame == korvala::kNoFrame ? -1 : frame;
+    return p;
+  }
+  if (stamped && p.view == 1) {
+    for (const auto& [u, frame] : m_unitFrames)
+      if (u == unit) {
+        p.frame = frame;
+        m_counts[1] = std::max(m_counts[1], frame - m_countFrom + 1);
+        return p;
+      }
+  }
+  p.frame = m_countFrom + m_counts[p.view]++;
+  if (stamped && p.view == 0) {
+    m_unitFrames.emplace_back(unit, p.frame);
+    if (m_unitFrames.size() > 64) m_unitFrames.pop_front();
+  }
+  return p;
 }
 
 // Runs the decoder to its next synchronised picture. Null when it gave none: drained (m_drained
@@ -199,7 +264,7 @@ mfxFrameSurface1* Korvala::NextPicture(IScriptEnvironment* env) {
         m_drained = 1;
         return nullptr;
       }
-      if (Refill(env) == MFX_ERR_MORE_DATA) m_activeBitstream = nullptr;
+      if (FillBitstream(env) == MFX_ERR_MORE_DATA) m_activeBitstream = nullptr;
     } else if (status == MFX_ERR_NONE) {
       break;
     } else if (status == MFX_WRN_DEVICE_BUSY) {

@@ -110,7 +110,8 @@ PictureFacts ReadPictureFacts(const mfxFrameSurface1& surface, const StreamFacts
   return picture;
 }
 
-FrameProperties DescribeFrame(const StreamFacts& stream, const PictureFacts* picture, const ClipTiming& timing, int n) {
+FrameProperties DescribeFrame(const StreamFacts& stream, const PictureFacts* picture, uint32_t fpsNum, uint32_t fpsDen,
+                              int64_t pictureNumber) {
   FrameProperties p;
   p.matrix = stream.matrix;
   p.primaries = stream.primaries;
@@ -122,9 +123,9 @@ FrameProperties DescribeFrame(const StreamFacts& stream, const PictureFacts* pic
     p.sarDen = stream.sarDen;
     Reduce(p.sarNum, p.sarDen);
   }
-  if (timing.fpsNum && timing.fpsDen) {
-    p.durationNum = timing.fpsDen;
-    p.durationDen = timing.fpsNum;
+  if (fpsNum && fpsDen) {
+    p.durationNum = fpsDen;
+    p.durationDen = fpsNum;
     Reduce(p.durationNum, p.durationDen);
   }
   if (!picture) {
@@ -135,10 +136,9 @@ FrameProperties DescribeFrame(const StreamFacts& stream, const PictureFacts* pic
   p.pictType = picture->type;
   p.view = picture->view;
   // Both views of an access unit show the same instant.
-  if (stream.rateNum && stream.rateDen && n >= 0) {
-    const int64_t unit = n / (timing.picturesPerUnit > 1 ? timing.picturesPerUnit : 1);
+  if (stream.rateNum && stream.rateDen && pictureNumber >= 0) {
     p.hasAbsoluteTime = true;
-    p.absoluteTime = static_cast<double>(unit) * stream.rateDen / stream.rateNum;
+    p.absoluteTime = static_cast<double>(pictureNumber) * stream.rateDen / stream.rateNum;
   }
   return p;
 }

@@ -44,12 +44,6 @@ struct PictureFacts {
 };
 PictureFacts ReadPictureFacts(const mfxFrameSurface1& surface, const StreamFacts& stream);
 
-// How frame numbers of the clip map to the stream's pictures.
-struct ClipTiming {
-  uint32_t fpsNum = 0, fpsDen = 0;  // the clip's rate (doubled when two views alternate)
-  int picturesPerUnit = 1;          // 2 when both views of each access unit are frames
-};
-
 struct FrameProperties {
   int matrix = 2, primaries = 2, transfer = 2, colorRange = 1;
   int chromaLocation = -1;           // -1: left out
@@ -62,8 +56,10 @@ struct FrameProperties {
   int view = -1;                     // -1: left out
 };
 
-// Frame n of the clip showing `picture`; a frame with no picture (blank) has `picture` null and
-// carries only what holds for the whole stream.
-FrameProperties DescribeFrame(const StreamFacts& stream, const PictureFacts* picture, const ClipTiming& timing, int n);
+// A frame of a clip of rate fpsNum/fpsDen showing `picture`, the picture with the number
+// `pictureNumber` among its view's pictures in display order (-1 unknown). A frame with no
+// picture (blank) has `picture` null and carries only what holds for the whole stream.
+FrameProperties DescribeFrame(const StreamFacts& stream, const PictureFacts* picture, uint32_t fpsNum, uint32_t fpsDen,
+                              int64_t pictureNumber);
 
 }  // namespace korvala

@@ -26,7 +26,11 @@ bool CutAtLastSeparator(char* path, char separator) {
 }  // namespace
 
 #ifdef _WIN32
-void MoveToModuleDirectory() {
+ModuleDirectory::ModuleDirectory() {
+  char current[4096];
+  const DWORD length = GetCurrentDirectoryA(sizeof current, current);
+  if (length == 0 || length >= sizeof current) return;
+  previous_ = current;
   using GetModuleFileNameExAFn = DWORD(WINAPI*)(HANDLE, HMODULE, LPSTR, DWORD);
   HMODULE psapi = LoadLibraryA("PSAPI.DLL");
   if (!psapi) return;
@@ -39,20 +43,37 @@ void MoveToModuleDirectory() {
     HMODULE self = GetModuleHandleA("Korvala");
     if (self && getName(GetCurrentProcess(), self, path, sizeof path - 1) != 0) {
       CutAtLastSeparator(path, '\\');
-      SetCurrentDirectoryA(path);
+      moved_ = SetCurrentDirectoryA(path) != 0;
     }
   }
   FreeLibrary(psapi);
 }
+
+ModuleDirectory::~ModuleDirectory() {
+  if (moved_) SetCurrentDirectoryA(previous_.c_str());
+}
 #else
-void MoveToModuleDirectory() {
+namespace {
+void Anchor() {}  // an address inside the plugin's own library
+}  // namespace
+
+ModuleDirectory::ModuleDirectory() {
   Dl_info info{};
-  if (dladdr(reinterpret_cast<void*>(&MoveToModuleDirectory), &info) == 0 || !info.dli_fname) return;
+  if (dladdr(reinterpret_cast<void*>(&Anchor), &info) == 0 || !info.dli_fname) return;
   char path[4096];
   if (std::strlen(info.dli_fname) >= sizeof path) return;
   std::strcpy(path, info.dli_fname);
   if (!CutAtLastSeparator(path, '/')) return;
-  if (chdir(path) != 0) return;
+  char current[4096];
+  if (!getcwd(current, sizeof current)) return;
+  previous_ = current;
+  moved_ = chdir(path) == 0;
+}
+
+ModuleDirectory::~ModuleDirectory() {
+  if (moved_ && chdir(previous_.c_str()) != 0) {
+    // Nothing better to do: the folder before has gone.
+  }
 }
 #endif
 

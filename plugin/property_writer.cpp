@@ -1,10 +1,13 @@
 #include "property_writer.h"
 
+#include <cstdio>
+
 namespace korvala {
 namespace {
 
 constexpr int kPropertiesInterface = 8;
 constexpr mfxU16 kDecodedFrameInfoMinor = 19;  // the API that brought mfxExtDecodedFrameInfo
+constexpr size_t kSpsSearchBytes = 1 << 20;
 
 // A host before interface 8 has no property calls in its table, so none may be made there: its
 // own version check says which it is, raising its error on an older host.
@@ -29,15 +32,24 @@ void AskRuntime(MFXVideoDECODE& decoder, const mfxVideoParam& header, Buffer& bu
   if (decoder.GetVideoParam(&par) < MFX_ERR_NONE) buffer = unanswered;
 }
 
+// The first SPS within the file's first block, where a stream carries it.
+bool ReadSps(const char* path, h264::Sps& sps) {
+  std::FILE* file = path ? std::fopen(path, "rb") : nullptr;
+  if (!file) return false;
+  std::vector<uint8_t> block(kSpsSearchBytes);
+  const size_t read = std::fread(block.data(), 1, block.size(), file);
+  std::fclose(file);
+  return FindSps(block.data(), read, sps);
+}
+
 }  // namespace
 
 void PropertyWriter::Learn(MFXVideoSession& session, MFXVideoDECODE& decoder, const mfxVideoParam& header,
-                           const mfxBitstream& bitstream, mfxFrameSurface1** surfaces, int numSurfaces,
-                           const VideoInfo& vi, int viewId, IScriptEnvironment* env) {
+                           const char* sourceFileAVC, mfxFrameSurface1** surfaces, int numSurfaces,
+                           const VideoInfo& vi, IScriptEnvironment* env) {
   hostKeepsProperties_ = HostKeepsProperties(env);
-  timing_.fpsNum = vi.fps_numerator;
-  timing_.fpsDen = vi.fps_denominator;
-  timing_.picturesPerUnit = viewId == 2 || viewId == -2 ? 2 : 1;
+  fpsNum_ = vi.fps_numerator;
+  fpsDen_ = vi.fps_denominator;
 
   mfxExtVideoSignalInfo signal;
   mfxExtChromaLocInfo location;
@@ -45,8 +57,7 @@ void PropertyWriter::Learn(MFXVideoSession& session, MFXVideoDECODE& decoder, co
   AskRuntime(decoder, header, signal);
   AskRuntime(decoder, header, location);
   h264::Sps sps;
-  const bool haveSps = header.mfx.CodecId == MFX_CODEC_AVC && bitstream.Data &&
-                       FindSps(bitstream.Data, static_cast<size_t>(bitstream.DataOffset) + bitstream.DataLength, sps);
+  const bool haveSps = header.mfx.CodecId == MFX_CODEC_AVC && ReadSps(sourceFileAVC, sps);
   stream_ = ReadStreamFacts(header.mfx.FrameInfo, signal, location, haveSps ? &sps : nullptr);
 
   // An older runtime may refuse surfaces carrying a buffer it doesn't know.
@@ -65,9 +76,10 @@ void PropertyWriter::Learn(MFXVideoSession& session, MFXVideoDECODE& decoder, co
   }
 }
 
-void PropertyWriter::Write(PVideoFrame& frame, const PictureFacts* picture, int n, IScriptEnvironment* env) const {
+void PropertyWriter::Write(PVideoFrame& frame, const PictureFacts* picture, int64_t pictureNumber,
+                           IScriptEnvironment* env) const {
   if (!hostKeepsProperties_ || !frame) return;
-  const FrameProperties p = DescribeFrame(stream_, picture, timing_, n);
+  const FrameProperties p = DescribeFrame(stream_, picture, fpsNum_, fpsDen_, pictureNumber);
   AVSMap* map = env->getFramePropsRW(frame);
   auto setInt = [&](const char* key, int64_t value) { env->propSetInt(map, key, value, PROPAPPENDMODE_REPLACE); };
   setInt("_Matrix", p.matrix);

@@ -14,6 +14,12 @@ bool AvDecoder::Open(AVCodecID codec, bool withParser, int threads, int reorderD
     return false;
   }
   context_->thread_count = threads;
+  // Every picture decoded comes out, also one decoded from a start at an I picture that is no
+  // IDR picture (as after a seek): whoever reads them decides which to show.
+  if (codec == AV_CODEC_ID_H264) {
+    context_->flags |= AV_CODEC_FLAG_OUTPUT_CORRUPT;
+    context_->flags2 |= AV_CODEC_FLAG2_SHOW_ALL;
+  }
   context_->has_b_frames = reorderDepth;
   if (extradata && extradataSize) {
     context_->extradata = static_cast<std::uint8_t*>(av_mallocz(extradataSize + AV_INPUT_BUFFER_PADDING_SIZE));
@@ -87,20 +93,20 @@ void AvDecoder::Send(AVPacket* packet) {
   }
 }
 
-std::size_t AvDecoder::FeedBytes(const std::uint8_t* data, std::size_t len) {
+std::size_t AvDecoder::FeedBytes(const std::uint8_t* data, std::size_t len, std::int64_t pts) {
   if (!context_ || !parser_ || draining_) return len;
   std::size_t used = 0;
   while (used < len) {
     std::uint8_t* out = nullptr;
     int outSize = 0;
     int chunk = len - used > (1u << 30) ? (1 << 30) : static_cast<int>(len - used);
-    int rc = av_parser_parse2(parser_, context_, &out, &outSize, data + used, chunk, AV_NOPTS_VALUE,
-                              AV_NOPTS_VALUE, 0);
+    int rc = av_parser_parse2(parser_, context_, &out, &outSize, data + used, chunk, pts, AV_NOPTS_VALUE, 0);
     if (rc < 0) return len;
     used += static_cast<std::size_t>(rc);
     if (outSize > 0) {
       packet_->data = out;
       packet_->size = outSize;
+      packet_->pts = parser_->pts;
       Send(packet_);
       av_packet_unref(packet_);
       return used;
@@ -129,6 +135,7 @@ void AvDecoder::Drain() {
     if (outSize > 0) {
       packet_->data = out;
       packet_->size = outSize;
+      packet_->pts = parser_->pts;
       Send(packet_);
       av_packet_unref(packet_);
     }

@@ -27,8 +27,8 @@ class AvDecoder {
   bool IsOpen() const { return context_ != nullptr; }
 
   // Parser mode: consumes bytes until one packet went to the decoder or the bytes are used up.
-  // Returns how many bytes were consumed.
-  std::size_t FeedBytes(const std::uint8_t* data, std::size_t len);
+  // Returns how many bytes were consumed. A packet that begins in them carries pts.
+  std::size_t FeedBytes(const std::uint8_t* data, std::size_t len, std::int64_t pts = AV_NOPTS_VALUE);
   // Packet mode: one complete picture's data; its decoded frame carries pts.
   void SendPacket(const std::uint8_t* data, std::size_t len, std::int64_t pts = AV_NOPTS_VALUE);
   // No more input: the parser's last packet goes out, then the decoder is drained.

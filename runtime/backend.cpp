@@ -132,10 +132,17 @@ class DecodeContext {
 
   const mfxVideoParam& Params() const { return params_; }
 
-  void Restart() {
+  // Back to the state after Open; the joiner keeps the parameter sets it has seen, so a unit
+  // that carries none still decodes after a seek.
+  void Restart(const mfxVideoParam* par = nullptr) {
+    if (par) {
+      params_ = *par;
+      params_.ExtParam = nullptr;
+      params_.NumExtParam = 0;
+    }
     decoder_.Restart();
     splitter_.Reset();
-    joiner_.Reset();
+    joiner_.Restart();
     joiner_.SetDependentView(dependentView_);
     views_.clear();
     standIns_.clear();
@@ -146,19 +153,26 @@ class DecodeContext {
   mfxStatus DecodeFrame(mfxrt::Session& s, mfxBitstream* bs, mfxFrameSurface1* work, mfxFrameSurface1** out,
                         mfxSyncPoint* sync) {
     if (work->Data.Locked) return MFX_ERR_MORE_SURFACE;
-    if (bs && ended_) Restart();  // new input after a drain: a new stream
+    if (bs && ended_) {  // new input after a drain: a new stream
+      Restart();
+      joiner_.Reset();
+      joiner_.SetDependentView(dependentView_);
+    }
     for (;;) {
       if (const AVFrame* frame = decoder_.Peek()) {
         mfxU16 view = baseView_;
         bool again = false;
+        mfxU64 stamp = frame->pts == AV_NOPTS_VALUE ? static_cast<mfxU64>(MFX_TIMESTAMP_UNKNOWN)
+                                                    : static_cast<mfxU64>(frame->pts);
         if (mvc_) {
           auto it = views_.find(frame->pts);
-          const bool dependent = repeatAsDependent_ || (it != views_.end() && it->second == 1);
+          const bool dependent = repeatAsDependent_ || (it != views_.end() && it->second.view == 1);
           view = dependent ? dependentView_ : baseView_;
+          stamp = it != views_.end() ? it->second.stamp : static_cast<mfxU64>(MFX_TIMESTAMP_UNKNOWN);
           // A dependent picture that could not be joined shows its base view's picture.
           again = !repeatAsDependent_ && !dependent && standIns_.count(frame->pts);
         }
-        mfxStatus st = Deliver(*frame, view, *work);
+        mfxStatus st = Deliver(*frame, view, stamp, *work);
         if (st == MFX_ERR_INCOMPATIBLE_VIDEO_PARAM) return st;  // kept for a larger surface
         if (again) {
           repeatAsDependent_ = true;
@@ -191,7 +205,7 @@ class DecodeContext {
     if (!mvc_) {
       if (bs) {
         if (bs->DataLength == 0) return false;
-        std::size_t used = decoder_.FeedBytes(bs->Data + bs->DataOffset, bs->DataLength);
+        std::size_t used = decoder_.FeedBytes(bs->Data + bs->DataOffset, bs->DataLength, StampOf(*bs));
         Consume(*bs, used);
         return true;
       }
@@ -210,7 +224,7 @@ class DecodeContext {
     }
     if (bs) {
       if (bs->DataLength == 0) return false;
-      splitter_.Push(bs->Data + bs->DataOffset, bs->DataLength);
+      splitter_.Push(bs->Data + bs->DataOffset, bs->DataLength, static_cast<std::uint64_t>(StampOf(*bs)));
       Consume(*bs, bs->DataLength);
       return true;
     }
@@ -228,6 +242,12 @@ class DecodeContext {
     return !ended_;
   }
 
+  // The caller's timestamp of the input, as a libavcodec pts.
+  static std::int64_t StampOf(const mfxBitstream& bs) {
+    return bs.TimeStamp == static_cast<mfxU64>(MFX_TIMESTAMP_UNKNOWN) ? AV_NOPTS_VALUE
+                                                                       : static_cast<std::int64_t>(bs.TimeStamp);
+  }
+
   // The joiner's next picture to the decoder, tagged with its serial; false when it has none.
   bool SendJoined() {
     JoinedPicture picture;
@@ -236,7 +256,9 @@ class DecodeContext {
     if (picture.concealed) {
       standIns_.insert(static_cast<std::int64_t>(picture.standIn));
     } else {
-      views_[serial] = picture.view;
+      views_[serial] = Tag{picture.view, static_cast<mfxU64>(picture.stamp == AccessUnit::kNoStamp
+                                                                   ? static_cast<mfxU64>(MFX_TIMESTAMP_UNKNOWN)
+                                                                   : picture.stamp)};
       decoder_.SendPacket(picture.bytes.data(), picture.bytes.size(), serial);
     }
     return true;
@@ -248,7 +270,7 @@ class DecodeContext {
     bs.DataLength -= static_cast<mfxU32>(n);
   }
 
-  mfxStatus Deliver(const AVFrame& frame, mfxU16 view, mfxFrameSurface1& surface) {
+  mfxStatus Deliver(const AVFrame& frame, mfxU16 view, mfxU64 stamp, mfxFrameSurface1& surface) {
     PlanarPicture picture;
     switch (frame.format) {
       case AV_PIX_FMT_YUV420P:
@@ -286,7 +308,7 @@ class DecodeContext {
                                              : MFX_PICSTRUCT_FIELD_BFF;
     ReportFrameType(frame, surface);
     surface.Data.FrameOrder = frameOrder_++;
-    surface.Data.TimeStamp = static_cast<mfxU64>(MFX_TIMESTAMP_UNKNOWN);
+    surface.Data.TimeStamp = stamp;
     const bool corrupt = frame.decode_error_flags || (frame.flags & AV_FRAME_FLAG_CORRUPT) || repeatAsDependent_;
     surface.Data.Corrupted = corrupt ? MFX_CORRUPTION_MAJOR : 0;
     return MFX_ERR_NONE;
@@ -298,7 +320,11 @@ class DecodeContext {
   AvDecoder decoder_;
   MvcSplitter splitter_;
   MvcJoiner joiner_;
-  std::map<std::int64_t, int> views_;  // joined picture serial -> view, until it comes out
+  struct Tag {
+    int view = 0;
+    mfxU64 stamp = 0;
+  };
+  std::map<std::int64_t, Tag> views_;  // joined picture serial -> view and stamp, until it comes out
   std::set<std::int64_t> standIns_;    // base pictures to show again for their dependent view
   bool repeatAsDependent_ = false;
   bool mvc_ = false;
@@ -499,10 +525,13 @@ class SoftwareBackend : public mfxrt::Backend {
     return MFX_ERR_NONE;
   }
 
-  mfxStatus DecodeReset(mfxrt::Session& s, mfxVideoParam*) override {
+  mfxStatus DecodeReset(mfxrt::Session& s, mfxVideoParam* par) override {
     auto& state = s.StateAs<SessionState>();
     if (!state.decode) return MFX_ERR_NOT_INITIALIZED;
-    state.decode->Restart();
+    if (par->IOPattern != MFX_IOPATTERN_OUT_SYSTEM_MEMORY) return MFX_ERR_INVALID_VIDEO_PARAM;
+    if (par->mfx.CodecId != state.decode->Params().mfx.CodecId) return MFX_ERR_INCOMPATIBLE_VIDEO_PARAM;
+    s.Sync().Release();
+    state.decode->Restart(par);
     return MFX_ERR_NONE;
   }
 

@@ -215,7 +215,7 @@ void MvcDpb::ComputePoc(ViewState& vs, const PictureStart& start) {
   if (currentFields_ & kBottomField) p.poc[1] = clamp(bottom);
   currentPoc_ = currentFields_ == kBothFields ? std::min(p.poc[0], p.poc[1])
                                               : p.poc[currentFields_ == kBottomField ? 1 : 0];
-  if (start.idr && !secondField_) pocOffset_[start.view] = -std::int64_t{currentPoc_};
+  if ((start.idr || !vs.started) && !secondField_) pocOffset_[start.view] = -std::int64_t{currentPoc_};
   for (int f = 0; f < 2; ++f)
     if (currentFields_ & (1 << f)) p.joinedPoc[f] = p.poc[f] + pocOffset_[start.view];
 }

@@ -43,6 +43,10 @@ void MvcJoiner::Reset() {
   for (auto& s : sps_) s = ParamSet{};
   for (auto& s : subsetSps_) s = ParamSet{};
   for (auto& s : pps_) s = ParamSet{};
+  Restart();
+}
+
+void MvcJoiner::Restart() {
   for (auto& j : joinedSps_) j = JoinedId{};
   for (auto& j : joinedPps_) j = JoinedId{};
   dpb_.Clear();
@@ -110,6 +114,7 @@ void MvcJoiner::Push(const AccessUnit& unit) {
   Component base, dep;
   base.view = 0;
   dep.view = 1;
+  base.stamp = dep.stamp = unit.stamp;
   h264::MvcNalHeader prefix;
   bool havePrefix = false;
   for (std::size_t i = 0; i < unit.nals.size(); ++i) {
@@ -592,6 +597,7 @@ void MvcJoiner::Conceal(const Component& c) {
   p.concealed = true;
   p.standIn = c.basePicture ? c.basePicture->serial : lastBaseSerial_;
   p.serial = ++serial_;
+  p.stamp = c.stamp;
   out_.push_back(std::move(p));
   if (c.basePicture) c.basePicture->interViewHold &= static_cast<std::uint8_t>(~c.baseFields);
   if (!dependentLost_) {
@@ -602,7 +608,12 @@ void MvcJoiner::Conceal(const Component& c) {
 }
 
 void MvcJoiner::Emit(Component& c, bool expectDependent) {
-  if (c.view == 1 && c.idr) dependentLost_ = false;
+  // The dependent view comes back at an IDR or anchor picture: it predicts from the base view
+  // alone, and its counts start again level with the base view's.
+  if (c.view == 1 && (c.idr || c.anchor) && dependentLost_) {
+    dependentLost_ = false;
+    dpb_.ResetView(1);
+  }
   const h264::Sps* sps = SpsOf(c.view, c.spsId);
   if (c.broken || !sps || (c.view == 1 && dependentLost_)) {
     Conceal(c);
@@ -622,7 +633,10 @@ void MvcJoiner::Emit(Component& c, bool expectDependent) {
   }
   currentFields_ = dpb_.CurrentFields();
   const bool second = dpb_.CurrentIsSecondField();
-  const bool joinedIdr = c.view == 0 && c.idr && !second;
+  // A start at an I picture (after a seek) is an IDR picture of the joined stream: nothing before
+  // it is there to refer to.
+  const bool allIntra = std::all_of(c.slices.begin(), c.slices.end(), [](const Slice& s) { return s.header.IsIntra(); });
+  const bool joinedIdr = c.view == 0 && !second && (c.idr || (!started_ && allIntra));
   // An inter-view-only base picture is a reference of the joined stream until its dependent view
   // is decoded. Both fields of a frame are references alike, or the decoder drops the second.
   const bool hold = c.view == 0 && c.interView && expectDependent;
@@ -690,6 +704,7 @@ void MvcJoiner::Emit(Component& c, bool expectDependent) {
   JoinedPicture out;
   out.view = c.view;
   out.serial = ++serial_;
+  out.stamp = c.stamp;
   const std::uint8_t nalHeader =
       static_cast<std::uint8_t>((joinedRef ? (c.refIdc ? c.refIdc : 1u) : 0u) << 5 | (joinedIdr ? 5 : 1));
   for (std::size_t i = 0; i < c.slices.size(); ++i) {

@@ -24,6 +24,7 @@ struct JoinedPicture {
   std::vector<std::uint8_t> bytes;
   int view = 0;             // 0 base view, 1 dependent view
   std::uint64_t serial = 0;  // increasing in joined decoding order
+  std::uint64_t stamp = AccessUnit::kNoStamp;  // of the access unit it came from
   // No bytes: the view component could not be joined; show the picture of `stand_in` instead.
   bool concealed = false;
   std::uint64_t standIn = 0;
@@ -45,6 +46,9 @@ class MvcJoiner {
   void Flush();
   bool Next(JoinedPicture& out);
   void Reset();
+  // A new start inside the same stream (a seek): the parameter sets seen stay, everything the
+  // pictures built is gone. The stream may go on at an I picture that is no IDR picture.
+  void Restart();
 
   std::uint32_t DependentViewId() const { return dependentViewId_; }
   std::uint32_t BaseViewId() const { return baseViewId_; }
@@ -62,6 +66,7 @@ class MvcJoiner {
     bool anchor = false;
     bool interView = true;
     std::uint32_t spsId = 0;  // of the SPS (base) or subset SPS (dependent) its slices use
+    std::uint64_t stamp = AccessUnit::kNoStamp;
     std::vector<Slice> slices;
     StoredPicture* basePicture = nullptr;  // dependent: the base view's picture of its unit
     std::uint8_t baseFields = kBothFields;

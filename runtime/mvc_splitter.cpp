@@ -17,15 +17,23 @@ bool FirstMbIsZero(const std::uint8_t* payload, std::size_t len) {
 
 }  // namespace
 
-void MvcSplitter::Push(const std::uint8_t* data, std::size_t len) {
+void MvcSplitter::Push(const std::uint8_t* data, std::size_t len, std::uint64_t stamp) {
   Compact();
+  if (stamps_.empty() || stamps_.back().second != stamp) stamps_.emplace_back(base_ + buf_.size(), stamp);
   buf_.insert(buf_.end(), data, data + len);
   flushing_ = false;
+}
+
+std::uint64_t MvcSplitter::StampAt(std::uint64_t position) {
+  // Stamps of input wholly behind this position are done with.
+  while (stamps_.size() > 1 && stamps_[1].first <= position) stamps_.pop_front();
+  return stamps_.empty() || stamps_.front().first > position ? AccessUnit::kNoStamp : stamps_.front().second;
 }
 
 void MvcSplitter::Compact() {
   if (consumed_ == 0) return;
   buf_.erase(buf_.begin(), buf_.begin() + static_cast<std::ptrdiff_t>(consumed_));
+  base_ += consumed_;
   scan_ -= consumed_;
   consumed_ = 0;
 }
@@ -33,6 +41,8 @@ void MvcSplitter::Compact() {
 void MvcSplitter::Reset() {
   buf_.clear();
   consumed_ = scan_ = 0;
+  base_ = 0;
+  stamps_.clear();
   flushing_ = false;
   current_.Clear();
   baseVcl_ = dependentVcl_ = ended_ = false;
@@ -72,7 +82,9 @@ MvcSplitter::Boundary MvcSplitter::StartsNewUnit(std::size_t header, std::size_t
   }
 }
 
-void MvcSplitter::Add(const std::uint8_t* nal, std::size_t len) {
+void MvcSplitter::Add(std::size_t header, std::size_t len) {
+  const std::uint8_t* nal = buf_.data() + header;
+  if (current_.nals.empty()) current_.stamp = StampAt(base_ + header);
   const std::uint8_t type = nal[0] & 0x1F;
   if (type == h264::kNalSlice || type == h264::kNalIdrSlice) baseVcl_ = true;
   if (type == h264::kNalSliceExtension) dependentVcl_ = true;
@@ -116,7 +128,7 @@ bool MvcSplitter::Next(AccessUnit& unit) {
       Hand(unit);
       return true;
     }
-    Add(data + header, end - header);
+    Add(header, end - header);
     scan_ = next >= size ? size : next;
     consumed_ = scan_;  // the unit holds its own copy
   }

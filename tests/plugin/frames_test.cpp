@@ -1,4 +1,4 @@
-// Serving frames: order, view selection, the -2 stash, blank frames, every decoder answer,
+// Serving frames: order, view selection, blank frames, every decoder answer,
 // and the pixels of each frame against the picture the runtime decoded.
 #include <cstring>
 #include <set>
@@ -90,7 +90,7 @@ TEST_F(FramesTest, EachViewSelectionServesItsSequence) {
       {0, false, {{0, 0}, {1, 0}, {2, 0}, {3, 0}, blank}},
       {1, false, {{0, 1}, {1, 1}, {2, 1}, {3, 1}, blank}},
       {2, false, {{0, 0}, {0, 1}, {1, 0}, {1, 1}, {2, 0}, {2, 1}, {3, 0}, {3, 1}, blank}},
-      {-2, false, {{0, 1}, {0, 0}, {1, 1}, {1, 0}, {2, 1}, {2, 0}, {3, 1}, blank, blank}},
+      {-2, false, {{0, 1}, {0, 0}, {1, 1}, {1, 0}, {2, 1}, {2, 0}, {3, 1}, {3, 0}, blank}},
       {-2, true, {{0, 0}, {0, 1}, {1, 0}, {1, 1}, {2, 0}, {2, 1}, {3, 0}, {3, 1}, blank}},
       {2, true, {{0, 0}, {0, 1}, {1, 0}, {1, 1}, {2, 0}, {2, 1}, {3, 0}, {3, 1}, blank}},
       {7, false, {{0, 0}, {0, 1}, {1, 0}, {1, 1}, {2, 0}, {2, 1}, {3, 0}, {3, 1}, blank}},
@@ -103,10 +103,10 @@ TEST_F(FramesTest, EachViewSelectionServesItsSequence) {
   }
 }
 
-TEST_F(FramesTest, AWidthOffTheSurfaceStepKeepsTheStashWhole) {
-  // 720 luma columns in 736-byte surface rows: the stash must keep the surface pitch.
+TEST_F(FramesTest, AWidthOffTheSurfaceStepIsCopiedWhole) {
+  // 720 luma columns in 736-byte surface rows, the base view served a picture later.
   avshost::Clip clip = Pair(3, mfxtest::Nv12(720, 480), 3, -2);
-  Expect(clip, {{0, 1}, {0, 0}, {1, 1}, {1, 0}, {2, 1}, {kBlank, 0}}, false);
+  Expect(clip, {{0, 1}, {0, 0}, {1, 1}, {1, 0}, {2, 1}, {2, 0}, {kBlank, 0}}, false);
 }
 
 TEST_F(FramesTest, APaddedHdPictureFillsTheShorterFrame) {
@@ -138,7 +138,7 @@ TEST_F(FramesTest, EveryPixelPathGivesTheSameFramesWithinTheirRows) {
 Shown InOrder(int viewId, bool tenBit, int units, int n) {
   const Shown blank{kBlank, 0};
   if (viewId == 0 || viewId == 1) return n < units ? Shown{n, viewId} : blank;
-  if (viewId == -2 && !tenBit) return n >= 2 * units - 1 ? blank : Shown{n / 2, n % 2 == 0 ? 1 : 0};
+  if (viewId == -2 && !tenBit) return n >= 2 * units ? blank : Shown{n / 2, n % 2 == 0 ? 1 : 0};
   return n < 2 * units ? Shown{n / 2, n % 2} : blank;
 }
 
@@ -199,11 +199,10 @@ std::string LinearDecodingError(const avshost::Clip& clip, int n) {
   return "(no error)";
 }
 
-TEST_F(FramesTest, ARequestBehindTheFramesKeptIsRefused) {
-  avshost::Clip clip = Pair(80, mfxtest::Nv12(64, 32), 80, 0);
+TEST_F(FramesTest, ADecoderThatCannotResetRefusesARequestBehindTheFramesKept) {
+  avshost::Clip clip = Pair(80, mfxtest::Nv12(64, 32), 80, 0);  // this runtime refuses Reset
   EXPECT_TRUE(Holds(clip.GetFrame(3), {3, 0}, false));
-  EXPECT_EQ(LinearDecodingError(clip, -1),
-            "Korvala: ERROR -> Only linear decoding is allowed (current frame index = 3, requested frame = -1).");
+  EXPECT_TRUE(Holds(clip.GetFrame(-1), {kBlank, 0}, false));
   EXPECT_TRUE(Holds(clip.GetFrame(60), {60, 0}, false));
   EXPECT_EQ(LinearDecodingError(clip, 3),
             "Korvala: ERROR -> Only linear decoding is allowed (current frame index = 60, requested frame = 3).");
@@ -213,8 +212,7 @@ TEST_F(FramesTest, ARequestBehindTheFramesKeptIsRefused) {
   EXPECT_TRUE(Holds(clip.GetFrame(90), {kBlank, 0}, false));
   EXPECT_TRUE(Holds(clip.GetFrame(79), {79, 0}, false));
   EXPECT_TRUE(Holds(clip.GetFrame(2000000000), {kBlank, 0}, false));
-  EXPECT_EQ(LinearDecodingError(clip, 90),
-            "Korvala: ERROR -> Only linear decoding is allowed (current frame index = 2000000000, requested frame = 90).");
+  EXPECT_TRUE(Holds(clip.GetFrame(90), {kBlank, 0}, false));
 }
 
 TEST_F(FramesTest, TheClipAsksForOneCallerAtATime) {
@@ -258,15 +256,17 @@ TEST_F(FramesTest, TheCropRectangleIsThePicture) {
   }
 }
 
-TEST_F(FramesTest, ASingleViewStreamGivesNoDependentViewAndFillsNoStash) {
+TEST_F(FramesTest, ASingleViewStreamHasNoDependentView) {
   for (int viewId : {1, -2}) {
     mfxtest::Program p = Software(mfxtest::Nv12(64, 32));
     p.accessUnits.on = true;
     runtime_->Play(p);
     avshost::Clip clip = Korvala({File("a.h264", BaseView(5)), Value(), 3, viewId});
-    for (int n = 0; n < 3; ++n) EXPECT_TRUE(Holds(clip.GetFrame(n), {kBlank, 0}, false)) << viewId << " frame " << n;
-    // The first request consumed the whole input.
-    EXPECT_EQ(CallsOf("MFXVideoDECODE_DecodeFrameAsync").back().status, MFX_ERR_MORE_DATA);
+    // The dependent view's frames are blank; -2 still shows the base view's between them.
+    for (int n = 0; n < 3; ++n) {
+      const Shown want = viewId == -2 && n % 2 ? Shown{n / 2, 0} : Shown{kBlank, 0};
+      EXPECT_TRUE(Holds(clip.GetFrame(n), want, false)) << viewId << " frame " << n;
+    }
   }
 }
 
@@ -291,10 +291,9 @@ TEST_F(FramesTest, EveryDecoderAnswerIsHandled) {
   } catch (const avshost::ScriptError& e) {
     EXPECT_STREQ(e.what(), "Korvala: ERROR -> DecodeFrameAsync returns error = -17");
   }
-  EXPECT_TRUE(Holds(clip.GetFrame(1), {kBlank, 0}, false));  // the same index after an error
-  EXPECT_TRUE(Holds(clip.GetFrame(2), {12, 0}, false));       // and the decoder goes on
-  EXPECT_TRUE(Holds(clip.GetFrame(3), {13, 0}, false));       // drained after the input ended
-  EXPECT_TRUE(Holds(clip.GetFrame(4), {kBlank, 0}, false));
+  EXPECT_TRUE(Holds(clip.GetFrame(1), {12, 0}, false));       // the decoder goes on
+  EXPECT_TRUE(Holds(clip.GetFrame(2), {13, 0}, false));       // drained after the input ended
+  EXPECT_TRUE(Holds(clip.GetFrame(3), {kBlank, 0}, false));
   EXPECT_TRUE(rt.Violations().empty());
   // The surface held by MORE_SURFACE was not handed in again while locked, and every picture
   // was synchronised before it was read.

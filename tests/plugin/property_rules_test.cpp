@@ -70,7 +70,7 @@ TEST(PropertyRules, TheRuntimesAnswerComesFirstAndTheSpsFillsWhatItLeftOut) {
   EXPECT_TRUE(f.matrix == 2 && f.colorRange == 1 && f.chromaLocation == -1 && f.sarNum == 0);
 }
 
-TEST(PropertyRules, PictureReportsAndFrameNumbers) {
+TEST(PropertyRules, PictureReportsAndPictureNumbers) {
   mfxExtDecodedFrameInfo report{};
   report.Header.BufferId = MFX_EXTBUFF_DECODED_FRAME_INFO;
   report.Header.BufferSz = sizeof report;
@@ -100,18 +100,17 @@ TEST(PropertyRules, PictureReportsAndFrameNumbers) {
     EXPECT_TRUE(p.fieldBased == c.fieldBased && p.type == c.type) << c.picStruct << " " << c.frameType;
   }
 
-  // Frame 5 of both views alternating at 60000/1001 is the dependent view of the third unit.
+  // The dependent picture of the third unit, both views alternating at 60000/1001.
   StreamFacts stream;
   stream.rateNum = 30000;
   stream.rateDen = 1001;
   korvala::PictureFacts picture;
   picture.view = 1;
-  const korvala::ClipTiming timing{60000, 1001, 2};
-  korvala::FrameProperties f = korvala::DescribeFrame(stream, &picture, timing, 5);
+  korvala::FrameProperties f = korvala::DescribeFrame(stream, &picture, 120000, 2002, 2);
   EXPECT_TRUE(f.view == 1 && f.durationNum == 1001 && f.durationDen == 60000 && f.hasAbsoluteTime);
   EXPECT_DOUBLE_EQ(f.absoluteTime, 2 * 1001 / 30000.0);
   // A blank frame carries what holds for the whole stream only.
-  f = korvala::DescribeFrame(stream, nullptr, timing, -1);
+  f = korvala::DescribeFrame(stream, nullptr, 60000, 1001, -1);
   EXPECT_TRUE(f.view == -1 && f.pictType == 0 && !f.hasAbsoluteTime && f.fieldBased == 0 && f.durationDen == 60000);
 }
 

@@ -45,11 +45,22 @@ TEST(InterleaveOrder, NonIdrUnitWritesDelimiterThenDependentPps) {
   EXPECT_EQ(Merge(base, dep), Out({kAud, kDepPps, kSei1, Slice(0x41, 1), Slice(0x74, 2)}));
 }
 
-TEST(InterleaveOrder, OnlyFirstOfTwoPpsIsWritten) {
-  Bytes secondPps = Body(0x68, 3, 99);
-  Bytes base = Cat({In(kAud), In(kSps), In(kPps), In(secondPps), In(Slice(0x65, 1))});
-  Bytes dep = Cat({In(kDep), In(kDepPps), In(Body(0x68, 6, 98)), In(Slice(0x74, 2))});
-  EXPECT_EQ(Merge(base, dep), Out({kAud, kSps, kPps, kDepPps, Slice(0x65, 1), Slice(0x74, 2)}));
+TEST(InterleaveOrder, EveryParameterSetIsWritten) {
+  // PPS ids 1 and 2 (ue 010, 011) in the base view; 4 (00101) and 2 in the dependent view.
+  const Bytes pps1 = {0x68, 0x40 | 0x1F, 0xAA}, pps2 = {0x68, 0x60 | 0x1F, 0xAA};
+  const Bytes depPps3 = {0x68, 0x20 | 0x0F, 0xBB}, depPps2 = {0x68, 0x60 | 0x1F, 0xAA};
+  const Bytes sps2 = Body(0x67, 6, 97), subset2 = Body(0x6F, 6, 96);
+  Bytes base = Cat({In(kAud), In(kSps), In(sps2), In(pps1), In(pps2), In(Slice(0x65, 1))});
+  Bytes dep = Cat({In(kDep), In(kSubsetSps), In(subset2), In(depPps3), In(depPps2), In(Slice(0x74, 2))});
+  EXPECT_EQ(Merge(base, dep), Out({kAud, kSps, sps2, kSubsetSps, subset2, pps1, pps2, depPps3, depPps2,
+                                   Slice(0x65, 1), Slice(0x74, 2)}));
+}
+
+TEST(InterleaveOrder, ADependentPpsReusingABaseIdWaitsBehindTheBaseSlices) {
+  const Bytes basePps = {0x68, 0x60 | 0x1F, 0xAA}, depPps = {0x68, 0x60 | 0x1F, 0xCC};  // both id 2
+  Bytes base = Cat({In(kAud), In(basePps), In(Slice(0x65, 1))});
+  Bytes dep = Cat({In(kDep), In(depPps), In(Slice(0x74, 2))});
+  EXPECT_EQ(Merge(base, dep), Out({kAud, basePps, Slice(0x65, 1), depPps, Slice(0x74, 2)}));
 }
 
 TEST(InterleaveOrder, SeiAfterSlicesIsWrittenBeforeThem) {

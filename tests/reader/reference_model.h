@@ -3,6 +3,7 @@
 // plugin's code so that the two can be compared: whole files in memory, no buffers to refill.
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <vector>
 
 namespace korvala::reference {
@@ -52,26 +53,57 @@ inline std::vector<Nal> SplitNals(const uint8_t* u, size_t n) {
 }
 inline std::vector<Nal> SplitNals(const Bytes& u) { return SplitNals(u.data(), u.size()); }
 
-// One merged access unit: the twelve rows, each row's NAL units behind 00 00 00 01.
+// pic_parameter_set_id of a PPS (header byte first), or -1.
+inline long PpsIdOf(const Bytes& nal) {
+  size_t bit = 8, zeros = 0;
+  auto at = [&](size_t i) { return (nal[i / 8] >> (7 - i % 8)) & 1; };
+  while (bit < nal.size() * 8 && !at(bit)) ++zeros, ++bit;
+  if (zeros >= 16 || bit + 1 + zeros > nal.size() * 8) return -1;
+  long v = 1;
+  for (size_t i = 0; i < zeros; ++i) v = v * 2 + at(bit + 1 + i);
+  return v - 1;
+}
+
+// One merged access unit: the base delimiter, every SPS, subset SPS and base PPS, the dependent
+// PPSs whose id no base PPS uses with other bytes, the base view's SEI, non-IDR and IDR slices,
+// the other dependent PPSs, the dependent SEI and slices, the ends of sequence; each behind
+// 00 00 00 01.
 inline Bytes Merge(const uint8_t* base, size_t baseLen, const uint8_t* dep, size_t depLen) {
-  struct Row {
-    bool base;
-    uint8_t type;
-    bool once;
-  };
-  static const Row kRows[] = {{true, 9, true},   {true, 7, true},   {false, 15, true}, {true, 8, true},
-                              {false, 8, true},  {true, 6, false},  {true, 1, false},  {true, 5, false},
-                              {false, 6, false}, {false, 20, false}, {true, 10, false}, {false, 10, false}};
   const std::vector<Nal> views[2] = {SplitNals(base, baseLen), SplitNals(dep, depLen)};
   Bytes out;
-  for (const Row& row : kRows) {
-    for (const Nal& nal : views[row.base ? 0 : 1]) {
-      if (nal.type != row.type) continue;
-      out.insert(out.end(), {0, 0, 0, 1});
-      out.insert(out.end(), nal.bytes.begin(), nal.bytes.end());
-      if (row.once) break;
+  auto put = [&](const Nal& nal) {
+    out.insert(out.end(), {0, 0, 0, 1});
+    out.insert(out.end(), nal.bytes.begin(), nal.bytes.end());
+  };
+  auto collides = [&](const Nal& pps) {
+    for (const Nal& b : views[0])
+      if (b.type == 8 && PpsIdOf(b.bytes) == PpsIdOf(pps.bytes) && b.bytes != pps.bytes) return true;
+    return false;
+  };
+  auto rows = [&](int view, std::initializer_list<uint8_t> types) {
+    for (const Nal& nal : views[view])
+      for (uint8_t t : types)
+        if (nal.type == t) put(nal);
+  };
+  for (const Nal& nal : views[0])
+    if (nal.type == 9) {
+      put(nal);
+      break;
     }
-  }
+  rows(0, {7});
+  rows(1, {15});
+  rows(0, {8});
+  for (const Nal& nal : views[1])
+    if (nal.type == 8 && !collides(nal)) put(nal);
+  rows(0, {6});
+  rows(0, {1});
+  rows(0, {5});
+  for (const Nal& nal : views[1])
+    if (nal.type == 8 && collides(nal)) put(nal);
+  rows(1, {6});
+  rows(1, {20});
+  rows(0, {10});
+  rows(1, {10});
   return out;
 }
 inline Bytes Merge(const Bytes& base, const Bytes& dep) {

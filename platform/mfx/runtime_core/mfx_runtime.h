@@ -26,6 +26,8 @@ class SyncPoints {
   mfxFrameSurface1* Find(mfxSyncPoint sync) const;
   void Retire(mfxSyncPoint sync);
   void Clear();
+  // Forgets every pending sync point and unlocks its surface (a reset takes the pictures back).
+  void Release();
   std::size_t Pending() const;
 
  private:

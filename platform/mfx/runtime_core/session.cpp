@@ -39,6 +39,13 @@ void SyncPoints::Clear() {
   pending_.clear();
 }
 
+void SyncPoints::Release() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (auto& entry : pending_)
+    if (entry.second && entry.second->Data.Locked) --entry.second->Data.Locked;
+  pending_.clear();
+}
+
 std::size_t SyncPoints::Pending() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return pending_.size();

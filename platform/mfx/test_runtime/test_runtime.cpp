@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <unistd.h>
 #include <deque>
 #include <limits>
 #include <string>
@@ -332,6 +333,10 @@ class TestRuntime final : public mfxrt::Backend, public Control {
     }
     c.sync = ev.sync;
     c.wait = ev.wait;
+    if (c.function == "MFXInitEx") {
+      char cwd[4096];
+      if (getcwd(cwd, sizeof cwd)) c.directory = cwd;
+    }
     if (calls_.size() < kMaxCalls) calls_.push_back(std::move(c));
   }
 

@@ -196,6 +196,7 @@ struct Call {
   mfxU32 outTag = 0;
   mfxSyncPoint sync = nullptr;
   mfxU32 wait = 0;
+  std::string directory;       // MFXInitEx: the process's current directory then
 };
 
 class Control {

@@ -1,0 +1,82 @@
+#include "index_scan.h"
+
+#include <cstring>
+
+#include "bits.h"
+
+namespace korvala {
+
+bool FileScan::Step(StreamScanner& scanner) {
+  if (done_) return false;
+  if (buf_.empty()) buf_.resize(kBlockBytes);
+  // Keep the unit not yet handed over, then fill the block.
+  if (!eof_) {
+    const size_t keep = pos_ > 1 ? pos_ - 1 : 0;  // a leading zero of a four-byte start code
+    if (keep > 0) {
+      std::memmove(buf_.data(), buf_.data() + keep, have_ - keep);
+      have_ -= keep;
+      pos_ -= keep;
+      base_ += keep;
+    }
+    const size_t n = file_ ? std::fread(buf_.data() + have_, 1, buf_.size() - have_, file_.get()) : 0;
+    have_ += n;
+    if (n == 0 || have_ < buf_.size()) eof_ = true;
+  }
+  const uint8_t* d = buf_.data();
+  for (;;) {
+    const size_t sc = h264::FindStartCode(d, have_, pos_);
+    const size_t header = sc + 3;
+    // Hand a unit over only with its whole header at hand, unless the file has nothing more.
+    if (sc >= have_ || header >= have_ || (!eof_ && have_ - header < StreamScanner::kLookahead)) {
+      if (!eof_) {
+        // Nothing found: the last bytes may begin a start code.
+        if (sc >= have_) pos_ = have_ > 3 ? have_ - 3 : 0;
+        else pos_ = sc;
+        return true;
+      }
+      scanner.End(base_ + have_);
+      done_ = true;
+      return false;
+    }
+    size_t end = have_;
+    const uint8_t type = d[header] & 0x1F;
+    if (type == 7 || type == 8 || type == 15) {
+      // Parameter sets are parsed to their last bit: they end at the next start code.
+      const size_t limit = std::min(have_, header + StreamScanner::kLookahead);
+      end = h264::FindStartCode(d, limit, header);
+    } else {
+      end = std::min(have_, header + StreamScanner::kLookahead);
+    }
+    const size_t start = sc > 0 && d[sc - 1] == 0 ? sc - 1 : sc;
+    scanner.Nal(base_ + start, d + header, end - header);
+    pos_ = header;
+  }
+}
+
+bool ScanUntil(UnitIndex& index, FileScan& base, FileScan* dependent, size_t units) {
+  while (index.KnownUnits() < units) {
+    if (index.ScanEnded()) return false;
+    // The stream that is behind goes on.
+    const bool depBehind = dependent && !index.Dependent().Ended() &&
+                           index.Dependent().Units().size() <= index.Base().Units().size();
+    if (depBehind) {
+      dependent->Step(index.Dependent());
+    } else if (!index.Base().Ended()) {
+      base.Step(index.Base());
+    } else if (dependent) {
+      dependent->Step(index.Dependent());
+    }
+  }
+  return true;
+}
+
+void ScanToEnd(UnitIndex& index, FileScan& base, FileScan* dependent) {
+  while (base.Step(index.Base())) {
+  }
+  if (dependent)
+    while (dependent->Step(index.Dependent())) {
+    }
+  index.Finish();
+}
+
+}  // namespace korvala

@@ -1,0 +1,40 @@
+#pragma once
+// Feeding the index from files: each file is read block by block, and every NAL unit in it is
+// handed to the stream's scanner.
+#include <cstdint>
+#include <vector>
+
+#include "aligned_buffer.h"
+#include "unit_index.h"
+
+namespace korvala {
+
+class FileScan {
+ public:
+  // Scans `file` (owned from now on) from its start.
+  explicit FileScan(FilePtr file = nullptr) : file_(std::move(file)) {}
+  bool IsOpen() const { return file_ != nullptr; }
+  // Scans one more block into the scanner; false once the file is done (the scanner has then
+  // been told where the stream ends).
+  bool Step(StreamScanner& scanner);
+  uint64_t Scanned() const { return base_ + pos_; }
+
+  static constexpr size_t kBlockBytes = 8u << 20;
+
+ private:
+  FilePtr file_;
+  std::vector<uint8_t> buf_;
+  size_t have_ = 0;    // valid bytes in buf_
+  size_t pos_ = 0;     // where the next start code is searched
+  uint64_t base_ = 0;  // file offset of buf_[0]
+  bool eof_ = false;
+  bool done_ = false;
+};
+
+// Scans both streams of an index until at least `units` units are known (or the streams end).
+// Returns false when the files end first.
+bool ScanUntil(UnitIndex& index, FileScan& base, FileScan* dependent, size_t units);
+// Scans to the ends of the files and finishes the index.
+void ScanToEnd(UnitIndex& index, FileScan& base, FileScan* dependent);
+
+}  // namespace korvala

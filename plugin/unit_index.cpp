@@ -1,0 +1,238 @@
+#include "unit_index.h"
+
+#include <algorithm>
+#include <numeric>
+
+#include "bits.h"
+#include "slice_header.h"
+
+namespace korvala {
+
+namespace {
+
+// slice_type of a slice RBSP behind first_mb_in_slice; false when unreadable.
+bool SliceType(const uint8_t* rbsp, size_t len, uint32_t& type) {
+  h264::BitReader r(rbsp, len);
+  r.Ue();
+  type = r.Ue();
+  return !r.Error() && type <= 9;
+}
+
+bool IsIntraType(uint32_t sliceType) { return sliceType % 5 == h264::kSliceI || sliceType % 5 == h264::kSliceSi; }
+
+}  // namespace
+
+void StreamScanner::Close(uint64_t end) {
+  if (!open_) return;
+  current_.size = end > current_.offset ? end - current_.offset : 0;
+  units_.push_back(current_);
+  open_ = false;
+}
+
+void StreamScanner::Nal(uint64_t offset, const uint8_t* nal, size_t len) {
+  if (ended_ || len == 0) return;
+  const uint8_t type = nal[0] & 0x1F;
+  h264::NalStart start;
+  start.offset = offset;
+  start.header = nal[0];
+  const size_t skip = type == h264::kNalSliceExtension || type == 21 ? 4 : 1;
+  if (len > skip) start.firstMbZero = h264::FirstMbZero(nal + skip, len - skip);
+  uint64_t begin = 0;
+  if (cutter_.Push(start, begin)) {
+    Close(begin);
+    current_ = ScannedUnit{};
+    current_.offset = begin;
+    open_ = true;
+    sliceSeen_ = false;
+  }
+
+  switch (type) {
+    case h264::kNalSps: {
+      if (mode_ == h264::CutMode::kDependent) break;
+      h264::Unescape(nal + 1, len - 1, rbsp_);
+      h264::Sps sps;
+      if (h264::ParseSps(rbsp_.data(), rbsp_.size(), sps)) {
+        haveSps_[sps.spsId] = true;
+        sps_[sps.spsId] = std::move(sps);
+      }
+      break;
+    }
+    case h264::kNalPps: {
+      if (mode_ == h264::CutMode::kDependent) break;
+      h264::Unescape(nal + 1, len - 1, rbsp_);
+      h264::Pps pps;
+      // Behind a picture's slices a PPS may be another view's of the same instant: the next
+      // slice tells.
+      if (h264::ParsePps(rbsp_.data(), rbsp_.size(), pps)) pendingPps_.push_back(pps);
+      break;
+    }
+    case h264::kNalSlice:
+    case h264::kNalIdrSlice:
+      if (mode_ != h264::CutMode::kStream) break;
+      for (const h264::Pps& pps : pendingPps_) {
+        havePps_[pps.ppsId] = true;
+        pps_[pps.ppsId] = pps;
+      }
+      pendingPps_.clear();
+      current_.slices = true;
+      BaseSlice(nal, len);
+      break;
+    case h264::kNalSliceExtension: {
+      pendingPps_.clear();
+      h264::MvcNalHeader ext;
+      if (!current_.other && len >= 4 && h264::ParseMvcNalHeader(nal + 1, len - 1, ext)) current_.anchor = ext.anchorPic;
+      current_.other = true;
+      if (mode_ == h264::CutMode::kDependent) current_.slices = true;
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+void StreamScanner::BaseSlice(const uint8_t* nal, size_t len) {
+  // The slice header fits in the lookahead; the slice data is never needed.
+  h264::Unescape(nal + 1, std::min(len - 1, kLookahead), rbsp_);
+  if (sliceSeen_) {
+    uint32_t sliceType = 0;
+    if (current_.intra && (!SliceType(rbsp_.data(), rbsp_.size(), sliceType) || !IsIntraType(sliceType)))
+      current_.intra = false;
+    return;
+  }
+  sliceSeen_ = true;
+  uint32_t ppsId = 0;
+  if (!h264::ParseSlicePpsId(rbsp_.data(), rbsp_.size(), ppsId) || ppsId > h264::kMaxPpsId || !havePps_[ppsId]) return;
+  const h264::Pps& pps = pps_[ppsId];
+  if (pps.spsId > h264::kMaxSpsId || !haveSps_[pps.spsId]) return;
+  const h264::Sps& sps = sps_[pps.spsId];
+  h264::SliceContext context;
+  context.idr = (nal[0] & 0x1F) == h264::kNalIdrSlice;
+  context.refIdc = (nal[0] >> 5) & 3;
+  h264::SliceHeader h;
+  if (!h264::ParseSliceHeader(rbsp_.data(), rbsp_.size(), sps, pps, context, h)) return;
+
+  const h264::PocCounter::Result poc = poc_.Next(sps, h, context.idr, context.refIdc);
+  current_.picture = true;
+  current_.idr = context.idr;
+  current_.intra = h.IsIntra();
+  current_.field = h.fieldPic;
+  current_.bottom = h.bottomField;
+  current_.poc = poc.poc;
+  current_.reset = poc.reset;
+  // The second field of a pair: the opposite parity behind an unpaired first field with the same
+  // frame_num. An IDR field always begins a frame.
+  current_.secondField = h.fieldPic && !context.idr && lastUnpairedField_ && lastBottom_ != h.bottomField &&
+                         lastFrameNum_ == h.frameNum;
+  lastUnpairedField_ = h.fieldPic && !current_.secondField;
+  lastBottom_ = h.bottomField;
+  lastFrameNum_ = h.frameNum;
+}
+
+void StreamScanner::End(uint64_t size) {
+  if (ended_) return;
+  Close(size);
+  ended_ = true;
+}
+
+size_t UnitIndex::KnownUnits() const {
+  const size_t base = base_.Units().size();
+  if (!twoStreams_) return base;
+  // A dependent stream that ended early leaves the rest of the base units without their view.
+  return dependent_.Ended() ? base : std::min(base, dependent_.Units().size());
+}
+
+IndexedUnit UnitIndex::Unit(size_t k) const {
+  if (finished_ && k < units_.size()) return units_[k];
+  IndexedUnit u;
+  const ScannedUnit& b = base_.Units()[k];
+  u.offset[0] = b.offset;
+  u.size[0] = static_cast<uint32_t>(std::min<uint64_t>(b.size, UINT32_MAX));
+  if (twoStreams_ && k < dependent_.Units().size()) {
+    const ScannedUnit& d = dependent_.Units()[k];
+    u.offset[1] = d.offset;
+    u.size[1] = static_cast<uint32_t>(std::min<uint64_t>(d.size, UINT32_MAX));
+  }
+  u.frame = kNoFrame;
+  return u;
+}
+
+void UnitIndex::Finish() {
+  if (finished_ || !ScanEnded()) return;
+  const std::vector<ScannedUnit>& base = base_.Units();
+  const std::vector<ScannedUnit>& dep = dependent_.Units();
+  const size_t n = KnownUnits();
+  units_.resize(n);
+  for (size_t k = 0; k < n; ++k) units_[k] = Unit(k);
+
+  // Frames in decoding order, each with its output key.
+  struct Key {
+    uint32_t epoch;
+    int32_t poc;
+    uint32_t unit;
+  };
+  std::vector<Key> frames;
+  frames.reserve(n);
+  uint32_t epoch = 0;
+  bool anyDependent = false;
+  for (size_t k = 0; k < n; ++k) anyDependent |= base[k].other || (twoStreams_ && k < dep.size() && dep[k].other);
+  for (size_t k = 0; k < n; ++k) {
+    const ScannedUnit& b = base[k];
+    if (!b.picture) continue;
+    if (b.secondField && !frames.empty() && frames.back().unit + 1 == k) continue;
+    if (b.reset && !frames.empty()) ++epoch;
+    frames.push_back(Key{epoch, b.poc, static_cast<uint32_t>(k)});
+  }
+  std::vector<uint32_t> order(frames.size());
+  std::iota(order.begin(), order.end(), 0u);
+  std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
+    return frames[a].epoch != frames[b].epoch ? frames[a].epoch < frames[b].epoch : frames[a].poc < frames[b].poc;
+  });
+  unitOfFrame_.resize(order.size());
+  for (uint32_t rank = 0; rank < order.size(); ++rank) {
+    const uint32_t unit = frames[order[rank]].unit;
+    unitOfFrame_[rank] = unit;
+    units_[unit].frame = rank;
+  }
+  // A second field belongs to its first field's frame.
+  for (size_t k = 1; k < n; ++k)
+    if (base[k].picture && base[k].secondField && units_[k].frame == kNoFrame) units_[k].frame = units_[k - 1].frame;
+
+  raps_.clear();
+  for (size_t k = 0; k < n; ++k) {
+    const ScannedUnit& b = base[k];
+    AccessKind kind = AccessKind::kNone;
+    if (b.picture && !b.secondField && units_[k].frame != kNoFrame) {
+      const bool anchor = !anyDependent || (twoStreams_ ? k < dep.size() && dep[k].anchor : b.anchor);
+      if (b.idr)
+        kind = AccessKind::kIdr;
+      else if (b.intra && anchor)
+        kind = AccessKind::kIntra;
+    }
+    if (k == 0 && kind == AccessKind::kNone) kind = AccessKind::kStart;
+    units_[k].access = kind;
+    if (kind != AccessKind::kNone) raps_.push_back(static_cast<uint32_t>(k));
+  }
+  finished_ = true;
+}
+
+uint32_t UnitIndex::SeekUnit(uint32_t frame, bool idrOnly) const {
+  if (!finished_ || frame >= unitOfFrame_.size() || raps_.empty()) return 0;
+  const uint32_t target = unitOfFrame_[frame];
+  auto it = std::upper_bound(raps_.begin(), raps_.end(), target);
+  while (it != raps_.begin()) {
+    const uint32_t unit = *--it;
+    const IndexedUnit& u = units_[unit];
+    if (idrOnly && u.access == AccessKind::kIntra) continue;
+    // The start serves whatever comes before the first real access point.
+    if (u.access == AccessKind::kStart || u.frame <= frame) return unit;
+  }
+  return 0;
+}
+
+size_t UnitIndex::MemoryBytes() const {
+  return units_.capacity() * sizeof(IndexedUnit) + unitOfFrame_.capacity() * sizeof(uint32_t) +
+         raps_.capacity() * sizeof(uint32_t) +
+         (base_.Units().capacity() + dependent_.Units().capacity()) * sizeof(ScannedUnit);
+}
+
+}  // namespace korvala

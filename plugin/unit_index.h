@@ -1,0 +1,138 @@
+#pragma once
+// The access-unit index of a clip: where each unit of the base (or only) stream and of the
+// dependent stream lies, which units a decoder can start from, and the output order of their
+// pictures. Built by one pass over the input, NAL unit by NAL unit; pure over the bytes it is
+// handed, so it can be tested and fuzzed without files.
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "access_units.h"
+#include "parameter_sets.h"
+#include "poc.h"
+
+namespace korvala {
+
+// Where a decoder may start and still produce every later picture in output order exactly.
+enum class AccessKind : uint8_t {
+  kNone,
+  kStart,  // the stream's first unit: decoding from it is what in-order decoding does
+  kIdr,    // an IDR picture
+  kIntra,  // an I picture, and an anchor picture in the dependent view when there is one
+};
+
+// One access unit of one stream, as the scanner found it.
+struct ScannedUnit {
+  uint64_t offset = 0;  // of its first start code in the file
+  uint64_t size = 0;
+  bool slices = false;   // holds a slice of its stream's view (base, or dependent alone)
+  bool picture = false;  // holds a base-view slice that parsed
+  bool idr = false;
+  bool intra = false;    // every base-view slice is I (or SI)
+  bool anchor = false;   // its (first) dependent-view component is an anchor picture
+  bool other = false;    // holds a dependent-view slice
+  bool field = false;
+  bool bottom = false;
+  bool secondField = false;  // completes the field pair begun in the unit before
+  bool reset = false;        // IDR or operation 5: a new output epoch begins here
+  int32_t poc = 0;
+};
+
+// Cuts one Annex-B H.264 stream into access units and describes each.
+class StreamScanner {
+ public:
+  explicit StreamScanner(h264::CutMode mode = h264::CutMode::kStream) : cutter_(mode), mode_(mode) {}
+
+  // One NAL unit whose start code begins at `offset` of the stream. `nal` is its header byte
+  // and what follows: the whole unit, or at least its first kLookahead bytes.
+  void Nal(uint64_t offset, const uint8_t* nal, size_t len);
+  // The stream ends at `size` bytes.
+  void End(uint64_t size);
+
+  std::vector<ScannedUnit>& Units() { return units_; }
+  const std::vector<ScannedUnit>& Units() const { return units_; }
+  bool Ended() const { return ended_; }
+
+  static constexpr size_t kLookahead = 4096;
+
+ private:
+  void Close(uint64_t end);
+  void BaseSlice(const uint8_t* nal, size_t len);
+
+  h264::AccessUnitCutter cutter_;
+  h264::CutMode mode_;
+  std::vector<ScannedUnit> units_;
+  ScannedUnit current_;
+  bool open_ = false;
+  bool ended_ = false;
+  bool sliceSeen_ = false;  // the current unit's first base slice has been looked at
+  std::array<bool, 32> haveSps_{};
+  std::array<h264::Sps, 32> sps_;
+  std::array<bool, 256> havePps_{};
+  std::array<h264::Pps, 256> pps_;
+  std::vector<h264::Pps> pendingPps_;  // until a slice says which view they are for
+  h264::PocCounter poc_;
+  // The last picture, for pairing fields.
+  bool lastUnpairedField_ = false;
+  bool lastBottom_ = false;
+  uint32_t lastFrameNum_ = 0;
+  std::vector<uint8_t> rbsp_;
+};
+
+// One access unit of the clip: the base (or only) stream's unit and the dependent stream's.
+struct IndexedUnit {
+  uint64_t offset[2] = {0, 0};
+  uint32_t size[2] = {0, 0};
+  uint32_t frame = 0;  // output-order index of the frame it belongs to, kNoFrame when none
+  AccessKind access = AccessKind::kNone;
+};
+
+constexpr uint32_t kNoFrame = UINT32_MAX;
+
+class UnitIndex {
+ public:
+  // twoStreams: units pair the base stream's with the dependent stream's, by position.
+  explicit UnitIndex(bool twoStreams = false)
+      : twoStreams_(twoStreams), dependent_(h264::CutMode::kDependent) {}
+
+  StreamScanner& Base() { return base_; }
+  StreamScanner& Dependent() { return dependent_; }
+  bool TwoStreams() const { return twoStreams_; }
+
+  // Units whose bytes are known in every stream so far (all of them once the scan has ended).
+  size_t KnownUnits() const;
+  // The unit's place in each file; k < KnownUnits().
+  IndexedUnit Unit(size_t k) const;
+  // Both streams have been scanned to their ends: Finish() may be called.
+  bool ScanEnded() const { return base_.Ended() && (!twoStreams_ || dependent_.Ended()); }
+
+  // Orders the frames for output and finds the random access points; once the scan has ended.
+  void Finish();
+  bool Finished() const { return finished_; }
+
+  // After Finish: frames (a frame picture, or a field pair) in the stream.
+  uint32_t FrameCount() const { return static_cast<uint32_t>(unitOfFrame_.size()); }
+  uint32_t FrameOfUnit(size_t unit) const { return unit < units_.size() ? units_[unit].frame : kNoFrame; }
+  uint32_t UnitOfFrame(uint32_t frame) const { return frame < unitOfFrame_.size() ? unitOfFrame_[frame] : 0; }
+  // The unit to start decoding from so that `frame` comes out exactly: the last random access
+  // point at or before its unit whose own frame comes no later. idrOnly: only IDR units (and the
+  // start) count, for a decoder whose pictures cannot be told apart after an open-GOP start.
+  uint32_t SeekUnit(uint32_t frame, bool idrOnly = false) const;
+  const std::vector<uint32_t>& RandomAccessUnits() const { return raps_; }
+  AccessKind Access(size_t unit) const { return unit < units_.size() ? units_[unit].access : AccessKind::kNone; }
+
+  // Bytes held, for the benchmark's memory figure.
+  size_t MemoryBytes() const;
+
+ private:
+  bool twoStreams_;
+  StreamScanner base_;
+  StreamScanner dependent_;
+  bool finished_ = false;
+  std::vector<IndexedUnit> units_;
+  std::vector<uint32_t> unitOfFrame_;
+  std::vector<uint32_t> raps_;
+};
+
+}  // namespace korvala
