@@ -143,10 +143,10 @@ class FrameProperties : public ::testing::Test {
     }
   }
 
-  // The same in the real AviSynth+, every frame asked for in order.
-  void CheckRealHost(const Expectation& e, int units, int viewId) {
-    SCOPED_TRACE(::testing::Message() << "ViewId " << viewId << " in AviSynth+");
-    const auto run = avsplus_host::RunRealHost(Script(units, viewId), "forward", true, {KORVALA_PLUGIN_PATH});
+  // The same in the real AviSynth+, every frame asked for in the order given.
+  void CheckRealHost(const Expectation& e, int units, int viewId, const std::string& order = "forward") {
+    SCOPED_TRACE(::testing::Message() << "ViewId " << viewId << " in AviSynth+, " << order);
+    const auto run = avsplus_host::RunRealHost(Script(units, viewId), order, true, {KORVALA_PLUGIN_PATH});
     ASSERT_EQ(run.exitCode, 0) << run.error;
     ASSERT_EQ(run.frames.size(), static_cast<size_t>(run.clip.numFrames));
     for (const avsplus_host::RealHostFrame& frame : run.frames) {
@@ -190,6 +190,7 @@ TEST_F(FrameProperties, StereoPairOfX264) {
   for (int viewId : {0, 1, 2, -2}) Check(e, 12, viewId);
   if (!avsplus_host::RealHostAvailable()) GTEST_SKIP() << avsplus_host::kRealHostMissing;
   for (int viewId : {2, -2}) CheckRealHost(e, 12, viewId);
+  CheckRealHost(e, 12, 2, "reverse");  // every frame reached by a seek
 
   // The README's script: after an odd cut, frames whose eye is not the one their place says are
   // marked; after an even cut none is.
