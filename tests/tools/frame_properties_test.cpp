@@ -61,7 +61,7 @@ struct Expectation {
   std::vector<std::string> types[2];  // per view; empty: not checked
 };
 
-// Frame n of Korvala(..., viewId) in a clip of `count` frames per view.
+// Frame n of Korvala(..., viewId), a clip at fpsNum/fpsDen.
 PropertyText Expected(const Expectation& e, int viewId, int n, uint32_t fpsNum, uint32_t fpsDen) {
   PropertyText want = e.common;
   const bool both = viewId == 2 || viewId == -2;
