@@ -17,6 +17,28 @@ get_filename_component(_shared "${CMAKE_SOURCE_DIR}/../shared" ABSOLUTE)
 set(KORVALA_SHARED_DIR "${_shared}" CACHE PATH "Shared test material")
 set(KORVALA_FUZZ_SECONDS 15 CACHE STRING "How long CTest runs each fuzz target")
 
+# The real AviSynth+ 3.7.5 (its headers and a Linux build of the library) from the shared folder,
+# not part of the project: tests run scripts in it through tests/avsplus_host's program.
+set(KORVALA_AVSPLUS_DIR "${KORVALA_SHARED_DIR}/avisynthplus-3.7.5")
+if(NOT WIN32 AND EXISTS ${KORVALA_AVSPLUS_DIR}/include/avisynth/avisynth.h
+   AND EXISTS ${KORVALA_AVSPLUS_DIR}/lib/libavisynth.so.11)
+  set(KORVALA_REAL_HOST ON)
+else()
+  set(KORVALA_REAL_HOST OFF)
+endif()
+
+# Lets a test use tests/avsplus_host/real_host.h: KORVALA_AVSPLUS_HOST names the program, or is
+# "" when the shared folder is absent (the tests then skip).
+function(korvala_use_real_host target)
+  target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/tests/avsplus_host)
+  if(KORVALA_REAL_HOST)
+    target_compile_definitions(${target} PRIVATE KORVALA_AVSPLUS_HOST="$<TARGET_FILE:avsplus_host>")
+    add_dependencies(${target} avsplus_host)
+  else()
+    target_compile_definitions(${target} PRIVATE KORVALA_AVSPLUS_HOST="")
+  endif()
+endfunction()
+
 set(_korvala_test_defs
   KORVALA_SHARED_DIR="${KORVALA_SHARED_DIR}"
   KORVALA_BINARY_DIR="${CMAKE_BINARY_DIR}"

@@ -50,12 +50,19 @@ void ParseVui(BitReader& r, Sps& sps) {
   if (r.Flag()) ReadAspectRatio(r, sps.sarWidth, sps.sarHeight);
   if (r.Flag()) r.U(1);  // overscan
   if (r.Flag()) {        // video signal type
-    r.U(4);
-    if (r.Flag()) r.U(24);
+    sps.videoFormat = r.U(3);
+    sps.videoFullRange = r.Flag();
+    if (r.Flag()) {
+      sps.colourPrimaries = r.U(8);
+      sps.transferCharacteristics = r.U(8);
+      sps.matrixCoefficients = r.U(8);
+    }
   }
-  if (r.Flag()) {  // chroma location
-    r.Ue();
-    r.Ue();
+  sps.chromaLocInfo = r.Flag();
+  if (sps.chromaLocInfo) {
+    sps.chromaLocTop = r.Ue();
+    sps.chromaLocBottom = r.Ue();
+    if (sps.chromaLocTop > 5 || sps.chromaLocBottom > 5) sps.chromaLocInfo = false;  // not a location
   }
   sps.timingInfo = r.Flag();
   if (sps.timingInfo) {

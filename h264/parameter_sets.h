@@ -54,6 +54,12 @@ struct Sps {
   std::uint32_t cropLeft = 0, cropRight = 0, cropTop = 0, cropBottom = 0;
   bool vuiPresent = false;
   std::uint32_t sarWidth = 0, sarHeight = 0;  // 0: unspecified
+  // video_signal_type and chroma_loc_info; the defaults are what their absence means.
+  std::uint32_t videoFormat = 5;
+  bool videoFullRange = false;
+  std::uint32_t colourPrimaries = 2, transferCharacteristics = 2, matrixCoefficients = 2;
+  bool chromaLocInfo = false;
+  std::uint32_t chromaLocTop = 0, chromaLocBottom = 0;
   bool timingInfo = false;
   std::uint32_t numUnitsInTick = 0;
   std::uint32_t timeScale = 0;

@@ -71,6 +71,8 @@ Korvala::Korvala(const char* sourceFileAVC, const char* sourceFileMVC, int numFr
     if (m_decoder->Init(&m_videoParams) < MFX_ERR_NONE) env->ThrowError("Korvala: Can't init decoder");
 
     DescribeClip(numFrames, env);
+    m_properties.Learn(m_session, *m_decoder, m_videoParams, m_pathAVC.c_str(), m_pmfxSurfaces, m_numSurfaces, m_vi,
+                       env);
   } catch (...) {
     ReleaseAll();
     throw;

@@ -15,6 +15,7 @@
 #include "aligned_buffer.h"
 #include "index_scan.h"
 #include "pixels.h"
+#include "property_writer.h"
 #include "stream_reader.h"
 #include "unit_index.h"
 
@@ -145,4 +146,6 @@ class Korvala : public IClip, private korvala::ReaderState {
   bool m_avx2 = false;
   bool m_pluginLoaded = false;
   korvala::PixelPaths m_paths;
+
+  korvala::PropertyWriter m_properties;  // frame properties
 };

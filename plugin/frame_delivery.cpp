@@ -34,6 +34,7 @@ PVideoFrame Korvala::MakeBlankFrame(IScriptEnvironment* env) {
     else
       korvala::FillPlane8(dst, pitch, rowSize, height, plane == PLANAR_Y ? 0 : 127);
   }
+  m_properties.Write(frame, nullptr, -1, env);
   return frame;
 }
 
@@ -219,6 +220,8 @@ PVideoFrame Korvala::DecodeTo(int n, IScriptEnvironment* env) {
     if (k < 0 || k < int64_t{n} - Below() || k > int64_t{n} + kWindowFrames) continue;
     PVideoFrame frame = env->NewVideoFrame(m_vi, 64);
     CopySurface(frame, out->Data.Y, out->Data.UV, out->Data.Pitch, OriginOf(*out), env);
+    const korvala::PictureFacts picture = m_properties.Picture(*out);
+    m_properties.Write(frame, &picture, p.frame, env);
     Keep(k, frame);
   }
 }

@@ -4,7 +4,8 @@
 set(KORVALA_PLUGIN_SOURCE_DIR ${CMAKE_CURRENT_SOURCE_DIR} CACHE INTERNAL "")
 function(korvala_plugin_library name header)
   set(dir ${KORVALA_PLUGIN_SOURCE_DIR})
-  add_library(${name} SHARED ${dir}/entry.cpp ${dir}/clip.cpp ${dir}/frame_delivery.cpp ${dir}/module_dir.cpp)
+  add_library(${name} SHARED ${dir}/entry.cpp ${dir}/clip.cpp ${dir}/frame_delivery.cpp ${dir}/module_dir.cpp
+              ${dir}/property_writer.cpp)
   korvala_strict(${name})
   target_link_libraries(${name} PRIVATE korvala_data ${header} korvala_mfx ${CMAKE_DL_LIBS})
   set_target_properties(${name} PROPERTIES

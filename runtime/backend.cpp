@@ -89,6 +89,25 @@ bool CheckDecodeParams(const mfxVideoParam& in, mfxVideoParam& out) {
   return ok;
 }
 
+// The picture's coding type into an mfxExtDecodedFrameInfo the caller attached to the surface.
+void ReportFrameType(const AVFrame& frame, mfxFrameSurface1& surface) {
+  if (!surface.Data.ExtParam) return;
+  for (mfxU16 i = 0; i < surface.Data.NumExtParam; ++i) {
+    mfxExtBuffer* b = surface.Data.ExtParam[i];
+    if (!b || b->BufferId != MFX_EXTBUFF_DECODED_FRAME_INFO || b->BufferSz < sizeof(mfxExtDecodedFrameInfo)) continue;
+    mfxU16 type = MFX_FRAMETYPE_UNKNOWN;
+    switch (frame.pict_type) {
+      case AV_PICTURE_TYPE_I:
+      case AV_PICTURE_TYPE_SI: type = MFX_FRAMETYPE_I; break;
+      case AV_PICTURE_TYPE_P:
+      case AV_PICTURE_TYPE_SP: type = MFX_FRAMETYPE_P; break;
+      case AV_PICTURE_TYPE_B: type = MFX_FRAMETYPE_B; break;
+      default: break;
+    }
+    reinterpret_cast<mfxExtDecodedFrameInfo*>(b)->FrameType = type;
+  }
+}
+
 class DecodeContext {
  public:
   explicit DecodeContext(const mfxVideoParam& par) : params_(par) {
@@ -287,6 +306,7 @@ class DecodeContext {
     info.PicStruct = !frame.interlaced_frame ? MFX_PICSTRUCT_PROGRESSIVE
                      : frame.top_field_first ? MFX_PICSTRUCT_FIELD_TFF
                                              : MFX_PICSTRUCT_FIELD_BFF;
+    ReportFrameType(frame, surface);
     surface.Data.FrameOrder = frameOrder_++;
     surface.Data.TimeStamp = stamp;
     const bool corrupt = frame.decode_error_flags || (frame.flags & AV_FRAME_FLAG_CORRUPT) || repeatAsDependent_;
@@ -430,6 +450,7 @@ class SoftwareBackend : public mfxrt::Backend {
     if (scan.status != MFX_ERR_NONE) return scan.status;
 
     FillFrameInfo(scan.info, *par);
+    FillSignalInfo(scan.info, *par);
     auto& state = s.StateAs<SessionState>();
     state.headerCodec = par->mfx.CodecId;
     state.header = scan.info;
@@ -530,6 +551,7 @@ class SoftwareBackend : public mfxrt::Backend {
     *par = state.decode->Params();
     par->ExtParam = ext;
     par->NumExtParam = numExt;
+    if (state.headerCodec == par->mfx.CodecId) FillSignalInfo(state.header, *par);
     return MFX_ERR_NONE;
   }
 

@@ -175,16 +175,27 @@ bool ParseHevcSps(const std::uint8_t* nal, std::size_t len, StreamInfo& info) {
   }
   r.U(1);  // sps_temporal_mvp_enabled_flag
   r.U(1);  // strong_intra_smoothing_enabled_flag
+  const StreamInfo withoutVui = info;
   if (r.Flag()) {  // VUI
     if (r.Flag()) ReadAspectRatio(r, info.sarW, info.sarH);
     if (r.Flag()) r.U(1);
     if (r.Flag()) {
-      r.U(4);
-      if (r.Flag()) r.U(24);
+      info.videoFormat = static_cast<std::uint16_t>(r.U(3));
+      info.fullRange = r.Flag();
+      info.colourDescription = r.Flag();
+      if (info.colourDescription) {
+        info.colourPrimaries = static_cast<std::uint16_t>(r.U(8));
+        info.transferCharacteristics = static_cast<std::uint16_t>(r.U(8));
+        info.matrixCoefficients = static_cast<std::uint16_t>(r.U(8));
+      }
     }
     if (r.Flag()) {
-      r.Ue();
-      r.Ue();
+      const std::uint32_t top = r.Ue(), bottom = r.Ue();
+      info.chromaLocation = top <= 5 && bottom <= 5;  // else no location at all
+      if (info.chromaLocation) {
+        info.chromaLocTop = static_cast<std::uint16_t>(top);
+        info.chromaLocBottom = static_cast<std::uint16_t>(bottom);
+      }
     }
     r.U(1);  // neutral_chroma_indication_flag
     bool fieldSeq = r.Flag();
@@ -202,11 +213,7 @@ bool ParseHevcSps(const std::uint8_t* nal, std::size_t len, StreamInfo& info) {
     }
   }
   // The picture format is known; what follows it is only trusted when it read cleanly.
-  if (r.Error()) {
-    info.frameRateN = info.frameRateD = 0;
-    info.sarW = info.sarH = 0;
-    info.progressive = true;
-  }
+  if (r.Error()) info = withoutVui;
   return true;
 }
 
@@ -329,6 +336,15 @@ StreamInfo InfoFromSps(const h264::Sps& sps) {
   info.progressive = sps.frameMbsOnly;
   info.profile = static_cast<std::uint16_t>(sps.profileIdc);
   info.level = static_cast<std::uint16_t>(sps.levelIdc);
+  info.videoFormat = static_cast<std::uint16_t>(sps.videoFormat);
+  info.fullRange = sps.videoFullRange;
+  info.colourPrimaries = static_cast<std::uint16_t>(sps.colourPrimaries);
+  info.transferCharacteristics = static_cast<std::uint16_t>(sps.transferCharacteristics);
+  info.matrixCoefficients = static_cast<std::uint16_t>(sps.matrixCoefficients);
+  info.colourDescription = info.colourPrimaries != 2 || info.transferCharacteristics != 2 || info.matrixCoefficients != 2;
+  info.chromaLocation = sps.chromaLocInfo;
+  info.chromaLocTop = static_cast<std::uint16_t>(sps.chromaLocTop);
+  info.chromaLocBottom = static_cast<std::uint16_t>(sps.chromaLocBottom);
   return info;
 }
 
@@ -349,12 +365,36 @@ void FillFrameInfo(const StreamInfo& info, mfxVideoParam& par) {
   // The Media SDK's stand-in rate for streams that carry none.
   fi.FrameRateExtN = info.frameRateN ? info.frameRateN : 30;
   fi.FrameRateExtD = info.frameRateN ? info.frameRateD : 1;
-  fi.AspectRatioW = static_cast<mfxU16>(info.sarW && info.sarH ? info.sarW : 1);
-  fi.AspectRatioH = static_cast<mfxU16>(info.sarW && info.sarH ? info.sarH : 1);
+  // 0:0 is an aspect the stream leaves unspecified.
+  const bool sar = info.sarW && info.sarH && info.sarW <= 0xFFFF && info.sarH <= 0xFFFF;
+  fi.AspectRatioW = static_cast<mfxU16>(sar ? info.sarW : 0);
+  fi.AspectRatioH = static_cast<mfxU16>(sar ? info.sarH : 0);
   fi.PicStruct = info.progressive ? MFX_PICSTRUCT_PROGRESSIVE : MFX_PICSTRUCT_UNKNOWN;
   fi.ChromaFormat = static_cast<mfxU16>(info.chromaFormat);
   par.mfx.CodecProfile = info.profile;
   par.mfx.CodecLevel = info.level;
+}
+
+void FillSignalInfo(const StreamInfo& info, mfxVideoParam& par) {
+  if (!par.ExtParam) return;
+  for (mfxU16 i = 0; i < par.NumExtParam; ++i) {
+    mfxExtBuffer* b = par.ExtParam[i];
+    if (!b) continue;
+    if (b->BufferId == MFX_EXTBUFF_VIDEO_SIGNAL_INFO && b->BufferSz >= sizeof(mfxExtVideoSignalInfo)) {
+      auto& signal = *reinterpret_cast<mfxExtVideoSignalInfo*>(b);
+      signal.VideoFormat = info.videoFormat;
+      signal.VideoFullRange = info.fullRange ? 1 : 0;
+      signal.ColourDescriptionPresent = info.colourDescription ? 1 : 0;
+      signal.ColourPrimaries = info.colourPrimaries;
+      signal.TransferCharacteristics = info.transferCharacteristics;
+      signal.MatrixCoefficients = info.matrixCoefficients;
+    } else if (b->BufferId == MFX_EXTBUFF_CHROMA_LOC_INFO && b->BufferSz >= sizeof(mfxExtChromaLocInfo)) {
+      auto& location = *reinterpret_cast<mfxExtChromaLocInfo*>(b);
+      location.ChromaLocInfoPresentFlag = info.chromaLocation ? 1 : 0;
+      location.ChromaSampleLocTypeTopField = info.chromaLocation ? info.chromaLocTop : 0;
+      location.ChromaSampleLocTypeBottomField = info.chromaLocation ? info.chromaLocBottom : 0;
+    }
+  }
 }
 
 namespace {

@@ -21,6 +21,13 @@ struct StreamInfo {
   std::uint32_t chromaFormat = 1;  // 0 monochrome, 1 4:2:0, 2 4:2:2, 3 4:4:4
   bool progressive = true;
   std::uint16_t profile = 0, level = 0;
+  // The VUI's video signal type and chroma location (defaults: what their absence means).
+  std::uint16_t videoFormat = 5;
+  bool fullRange = false;
+  bool colourDescription = false;
+  std::uint16_t colourPrimaries = 2, transferCharacteristics = 2, matrixCoefficients = 2;
+  bool chromaLocation = false;
+  std::uint16_t chromaLocTop = 0, chromaLocBottom = 0;
 };
 
 // Parsers over one unit (payload after the start code, still escaped where the codec escapes).
@@ -33,6 +40,8 @@ StreamInfo InfoFromSps(const h264::Sps& sps);
 
 // Fills FrameInfo, CodecProfile and CodecLevel as the Media SDK does.
 void FillFrameInfo(const StreamInfo& info, mfxVideoParam& par);
+// Fills the mfxExtVideoSignalInfo and mfxExtChromaLocInfo buffers attached to par, if any.
+void FillSignalInfo(const StreamInfo& info, mfxVideoParam& par);
 
 struct HeaderScan {
   mfxStatus status = MFX_ERR_MORE_DATA;

@@ -51,6 +51,9 @@ static_assert(CPUF_SSE2 == 0x20 && CPUF_SSSE3 == 0x200 && CPUF_SSE4_1 == 0x400 &
 static_assert(FRAME_ALIGN == 64 && CACHE_GET_MTMODE == 509 && CACHE_DONT_CACHE_ME == 501 &&
               CACHE_IS_CACHE_REQ == 510 && CACHE_GET_DEV_TYPE == 601 && CACHE_GET_CHILD_DEV_TYPE == 602);
 static_assert(MT_NICE_FILTER == 1 && MT_MULTI_INSTANCE == 2 && MT_SERIALIZED == 3);
+static_assert(PROPTYPE_INT == 'i' && PROPTYPE_FLOAT == 'f' && PROPTYPE_DATA == 's' && PROPAPPENDMODE_REPLACE == 0 &&
+              PROPAPPENDMODE_APPEND == 1 && GETPROPERROR_UNSET == 1 && GETPROPERROR_TYPE == 2 &&
+              GETPROPERROR_INDEX == 4 && AEP_INTERFACE_VERSION == 8);
 
 constexpr VideoInfo Format(int pixelType, int width = 70, int height = 30) {
   VideoInfo vi{};
@@ -131,6 +134,17 @@ TEST(AvisynthHeader, EnvironmentVtableSlotsAreAviSynths) {
   EXPECT_EQ(VtableOffset(&E::SubframePlanar), 200u);
   EXPECT_EQ(VtableOffset(&E::GetAVSLinkage), 224u);
   EXPECT_EQ(VtableOffset(&E::GetVarDef), 232u);
+  // Interface 8: slot 30 on, in AviSynth+'s order.
+  EXPECT_EQ(VtableOffset(&E::SubframePlanarA), 240u);
+  EXPECT_EQ(VtableOffset(&E::getFramePropsRW), 264u);
+  EXPECT_EQ(VtableOffset(&E::propGetInt), 304u);
+  EXPECT_EQ(VtableOffset(&E::propGetData), 320u);
+  EXPECT_EQ(VtableOffset(&E::propSetInt), 360u);
+  EXPECT_EQ(VtableOffset(&E::propSetFloat), 368u);
+  EXPECT_EQ(VtableOffset(&E::propSetData), 376u);
+  EXPECT_EQ(VtableOffset(&E::clearMap), 448u);
+  EXPECT_EQ(VtableOffset(&E::NewVideoFrameP), 456u);
+  EXPECT_EQ(VtableOffset(&E::GetEnvProperty), 464u);
 }
 
 TEST(AvisynthHeader, SetFpsReducesAndKeepsAnUnusableRate) {

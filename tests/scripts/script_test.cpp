@@ -1,15 +1,16 @@
 // The plugin as AviSynth+ scripts use it, on the software runtime: the shared stereo pair under
 // the request orders of Trim, SelectEven and Prefetch on real threads, every frame checked
-// against the same clip asked in order; and the plugin built against AviSynth+'s own header.
+// against the same clip asked in order through our harness; the plugin built against
+// AviSynth+'s own header; and both builds in the real AviSynth+ 3.7.5 library.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 
-#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "avs_host.h"
+#include "real_host.h"
 
 namespace {
 
@@ -26,15 +27,10 @@ bool Exists(const std::string& path) {
   if (!Exists(kBase) || !Exists(kDependent))                                                    \
   GTEST_SKIP() << "the shared stereo pair (../shared/media/MVCRP_2.base.h264, .dep.mvc) is not present"
 
-// A digest of a frame's visible samples.
-uint64_t Digest(const avshost::Frame& frame) {
-  uint64_t hash = 14695981039346656037u;
-  for (int plane : {PLANAR_Y, PLANAR_U, PLANAR_V}) {
-    const avshost::PlaneView p = frame.Plane(plane);
-    for (int y = 0; y < p.height; ++y)
-      for (int x = 0; x < p.rowSize; ++x) hash = (hash ^ p.ptr[static_cast<size_t>(y) * p.pitch + x]) * 1099511628211u;
-  }
-  return hash;
+// The MD5s of a frame's visible planes, as the real-host program prints them.
+using Digest = std::vector<std::string>;
+Digest DigestOf(const avshost::Frame& frame) {
+  return avsplus_host::PlaneMd5s(frame, {PLANAR_Y, PLANAR_U, PLANAR_V});
 }
 
 avshost::Clip Korvala(avshost::Host& host, const std::string& plugin, int viewId) {
@@ -49,25 +45,27 @@ struct Script {
   Script(const std::string& plugin, int viewId) : clip(Korvala(host, plugin, viewId)) {}
 };
 
-std::vector<uint64_t> InOrder(const std::string& plugin, int viewId, int count) {
+std::vector<Digest> InOrder(const std::string& plugin, int viewId, int count) {
   Script script(plugin, viewId);
-  std::vector<uint64_t> digests;
-  for (int n = 0; n < count; ++n) digests.push_back(Digest(script.clip.GetFrame(n)));
+  std::vector<Digest> digests;
+  for (int n = 0; n < count; ++n) digests.push_back(DigestOf(script.clip.GetFrame(n)));
   return digests;
 }
+
+int FrameCount(int viewId) { return viewId == 2 || viewId == -2 ? 500 : 250; }
 
 TEST(Scripts, EveryViewOfTheStereoPairUnderTrimSelectEvenAndPrefetch) {
   REQUIRE_STEREO_PAIR();
   for (int viewId : {0, 1, 2, -2}) {
     SCOPED_TRACE(::testing::Message() << "ViewId " << viewId);
-    const int count = viewId == 2 || viewId == -2 ? 500 : 250;
-    const std::vector<uint64_t> reference = InOrder(KORVALA_PLUGIN_PATH, viewId, count);
+    const int count = FrameCount(viewId);
+    const std::vector<Digest> reference = InOrder(KORVALA_PLUGIN_PATH, viewId, count);
     {
       // Korvala(...).Prefetch(8): every frame, asked out of order by eight threads.
       Script script(KORVALA_PLUGIN_PATH, viewId);
       avshost::Cache cache(script.clip, 2);
       avshost::Prefetch prefetch([&](int n) { return cache.GetFrame(n); }, 8);
-      for (int n = 0; n < count; ++n) ASSERT_EQ(Digest(prefetch.GetFrame(n)), reference[n]) << "frame " << n;
+      for (int n = 0; n < count; ++n) ASSERT_EQ(DigestOf(prefetch.GetFrame(n)), reference[n]) << "frame " << n;
     }
     {
       // Korvala(...).Trim(100, 0).SelectEven().Prefetch(4), the README's script.
@@ -75,7 +73,7 @@ TEST(Scripts, EveryViewOfTheStereoPairUnderTrimSelectEvenAndPrefetch) {
       avshost::Cache cache(script.clip, 2);
       avshost::Prefetch prefetch([&](int n) { return cache.GetFrame(100 + 2 * n); }, 4);
       for (int n = 0; 100 + 2 * n < count; ++n)
-        ASSERT_EQ(Digest(prefetch.GetFrame(n)), reference[100 + 2 * n]) << "frame " << 100 + 2 * n;
+        ASSERT_EQ(DigestOf(prefetch.GetFrame(n)), reference[100 + 2 * n]) << "frame " << 100 + 2 * n;
     }
   }
 }
@@ -93,7 +91,56 @@ TEST(Scripts, ThePluginBuiltAgainstAviSynthPlusOwnHeaderServesTheSameFrames) {
                 a.num_frames == b.num_frames && a.fps_numerator == b.fps_numerator);
     EXPECT_EQ(theirs.clip.ThreadMode(), MT_SERIALIZED);
     for (int n = 0; n < 500; n += n < 40 ? 1 : 23)
-      ASSERT_EQ(Digest(theirs.clip.GetFrame(n)), Digest(ours.clip.GetFrame(n))) << "frame " << n;
+      ASSERT_EQ(DigestOf(theirs.clip.GetFrame(n)), DigestOf(ours.clip.GetFrame(n))) << "frame " << n;
+  }
+}
+
+// Both scripts of the first test, run in the real AviSynth+ library with `plugin` loaded, must
+// serve exactly the frames our harness decodes in order. The host program's RPATH names only the
+// library's folder, so the plugin also finds its runtime beside itself here ($ORIGIN).
+void ExpectRealHostServesTheInOrderFrames(const std::string& plugin) {
+  if (!avsplus_host::RealHostAvailable()) GTEST_SKIP() << avsplus_host::kRealHostMissing;
+  if (plugin.empty()) GTEST_SKIP() << "this plugin build needs ../shared/avisynthplus-3.7.5";
+  REQUIRE_STEREO_PAIR();
+  for (int viewId : {0, 1, 2, -2}) {
+    SCOPED_TRACE(::testing::Message() << "ViewId " << viewId);
+    const int count = FrameCount(viewId);
+    const std::vector<Digest> reference = InOrder(KORVALA_PLUGIN_PATH, viewId, count);
+    const std::string korvala = "Korvala(\"" + kBase + "\", \"" + kDependent + "\", 250, " + std::to_string(viewId) + ")";
+    for (const std::string tail : {".Prefetch(8)", ".Trim(100, 0).SelectEven().Prefetch(4)"}) {
+      SCOPED_TRACE(tail);
+      const bool trimmed = tail[1] == 'T';
+      const avsplus_host::RealHostResult run = avsplus_host::RunRealHost(korvala + tail, "forward", false, {plugin});
+      ASSERT_EQ(run.exitCode, 0) << run.error;
+      const avsplus_host::RealHostClip& clip = run.clip;
+      EXPECT_TRUE(clip.width == 640 && clip.height == 480 && clip.pixelType == "YV12" &&
+                  clip.numFrames == (trimmed ? (count - 100) / 2 : count))
+          << run.output.substr(0, run.output.find('\n'));
+      ASSERT_EQ(run.frames.size(), static_cast<size_t>(clip.numFrames));
+      for (const avsplus_host::RealHostFrame& frame : run.frames)
+        ASSERT_EQ(frame.planes, reference[trimmed ? 100 + 2 * frame.n : frame.n]) << "frame " << frame.n;
+    }
+  }
+}
+
+TEST(RealHost, ThePluginServesTheInOrderFramesUnderPrefetchAndTrimSelectEven) {
+  ExpectRealHostServesTheInOrderFrames(KORVALA_PLUGIN_PATH);
+}
+
+TEST(RealHost, ThePluginBuiltAgainstAviSynthPlusOwnHeaderServesTheInOrderFrames) {
+  ExpectRealHostServesTheInOrderFrames(KORVALA_AVSPLUS_PLUGIN_PATH);
+}
+
+// An error the plugin raises crosses the real library as AviSynth+'s own exception, its text intact.
+TEST(RealHost, ThePluginsErrorReachesTheHostAsItsExactText) {
+  if (!avsplus_host::RealHostAvailable()) GTEST_SKIP() << avsplus_host::kRealHostMissing;
+  for (const std::string plugin : {KORVALA_PLUGIN_PATH, KORVALA_AVSPLUS_PLUGIN_PATH}) {
+    if (plugin.empty()) continue;
+    SCOPED_TRACE(plugin);
+    const auto run = avsplus_host::RunRealHost("Korvala(\"" + kShared + "/media/absent.h264\", NumFrames=10)", "forward",
+                                               false, {plugin});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.error, "Korvala: Can't open Source File");
   }
 }
 

@@ -114,7 +114,7 @@ TEST_F(Y4mPlugin, EightBitStereoMatchesThePluginAndTheSources) {
   tooltest::EncodeOptions o;
   MakePair(o);
   Y4m both = RunTool("--avc " + base_ + " --mvc " + dep_ + " --view 2");
-  EXPECT_EQ(both.header, "YUV4MPEG2 W160 H96 F50:1 Ip A0:0 C420jpeg XYSCSS=420JPEG");
+  EXPECT_EQ(both.header, "YUV4MPEG2 W160 H96 F50:1 Ip A1:1 C420jpeg XYSCSS=420JPEG XCOLORRANGE=LIMITED");
   ASSERT_EQ(both.frames.size(), 40u) << "--frames auto counts 20 units, doubled for view 2";
   std::vector<tooltest::Bytes> plugin = PluginFrames(base_, dep_, 20, 2);
   ASSERT_EQ(plugin.size(), 40u);
@@ -137,7 +137,7 @@ TEST_F(Y4mPlugin, TenBitStereoMatchesThePlugin) {
   MakePair(o);
   Y4m both = RunTool("--avc " + base_ + " --mvc " + dep_ + " --view 2");
   if (both.frames.empty()) return;  // the failure is reported by RunTool
-  EXPECT_EQ(both.header, "YUV4MPEG2 W160 H96 F50:1 Ip A0:0 C420p10 XYSCSS=420P10");
+  EXPECT_EQ(both.header, "YUV4MPEG2 W160 H96 F50:1 Ip A1:1 C420p10 XYSCSS=420P10 XCOLORRANGE=LIMITED");
   ASSERT_EQ(both.frames.size(), 24u);
   std::vector<tooltest::Bytes> plugin = PluginFrames(base_, dep_, 12, 2);
   ASSERT_EQ(plugin.size(), 24u);
@@ -152,7 +152,7 @@ TEST_F(Y4mPlugin, APairOffTheMacroblockGridIsWrittenAtItsDisplaySize) {
   o.frames = 6;
   MakePair(o);
   Y4m both = RunTool("--avc " + base_ + " --mvc " + dep_ + " --view 2");
-  EXPECT_EQ(both.header, "YUV4MPEG2 W160 H90 F50:1 Ip A0:0 C420jpeg XYSCSS=420JPEG");
+  EXPECT_EQ(both.header, "YUV4MPEG2 W160 H90 F50:1 Ip A1:1 C420jpeg XYSCSS=420JPEG XCOLORRANGE=LIMITED");
   EXPECT_TRUE(Concat(both.frames, 0, 2) == tooltest::DecodeRaw(left_));
   EXPECT_TRUE(Concat(both.frames, 1, 2) == tooltest::DecodeRaw(right_));
 }

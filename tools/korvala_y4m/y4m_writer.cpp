@@ -7,9 +7,12 @@
 namespace y4m {
 
 std::string StreamHeader(const StreamFormat& f) {
+  const bool aspect = f.sarNum > 0 && f.sarDen > 0;
   return "YUV4MPEG2 W" + std::to_string(f.width) + " H" + std::to_string(f.height) + " F" +
-         std::to_string(f.fpsNumerator) + ":" + std::to_string(f.fpsDenominator) + " Ip A0:0 " +
-         (f.tenBit ? "C420p10 XYSCSS=420P10" : "C420jpeg XYSCSS=420JPEG") + "\n";
+         std::to_string(f.fpsNumerator) + ":" + std::to_string(f.fpsDenominator) + " I" + f.interlacing + " A" +
+         (aspect ? std::to_string(f.sarNum) + ":" + std::to_string(f.sarDen) : "0:0") + " " +
+         (f.tenBit ? "C420p10 XYSCSS=420P10" : "C420jpeg XYSCSS=420JPEG") +
+         (f.colorRange == 0 ? " XCOLORRANGE=FULL" : f.colorRange == 1 ? " XCOLORRANGE=LIMITED" : "") + "\n";
 }
 
 bool FrameWriter::WriteHeader(const StreamFormat& format) {

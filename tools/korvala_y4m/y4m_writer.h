@@ -1,6 +1,7 @@
 #pragma once
 // YUV4MPEG2 output of planar 4:2:0 frames: 8-bit as C420jpeg, 10-bit as C420p10 (16-bit
-// little-endian samples, as the host frames hold them).
+// little-endian samples, as the host frames hold them), with the aspect, interlacing and range
+// the frames carry.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -22,6 +23,12 @@ struct StreamFormat {
   unsigned fpsNumerator = 0;
   unsigned fpsDenominator = 0;
   bool tenBit = false;
+  // What the frames say of themselves (the first frame's properties): the pixel aspect (0:0
+  // unknown), 'p' progressive, 't' top or 'b' bottom field first ('?' unknown), and the
+  // range (0 full, 1 limited, -1 unknown).
+  int64_t sarNum = 0, sarDen = 0;
+  char interlacing = 'p';
+  int colorRange = -1;
 };
 
 std::string StreamHeader(const StreamFormat& format);

@@ -43,6 +43,15 @@ struct Registration {
   void* userData = nullptr;
 };
 
+// A frame property (AviSynth+ interface 8): the values under one key, all of one type.
+struct Property {
+  char type = PROPTYPE_UNSET;  // PROPTYPE_INT, PROPTYPE_FLOAT or PROPTYPE_DATA
+  std::vector<int64_t> ints;
+  std::vector<double> floats;
+  std::vector<std::string> data;
+};
+using Properties = std::map<std::string, Property>;  // ordered by key, as AviSynth+ keeps them
+
 struct PlaneView {
   uint8_t* ptr = nullptr;  // null for a plane the frame doesn't have
   int pitch = 0;
@@ -69,6 +78,7 @@ class Frame {
   PlaneView Plane(int plane) const;  // PLANAR_Y, PLANAR_U, PLANAR_V (0 acts like Y)
   const VideoInfo& Info() const;
   int References() const;
+  Properties GetProperties() const;
 
   // Guard mode only (always true / false otherwise): nothing was written beyond the pitch a
   // host without guards would give (row size rounded up to the alignment), nor before or
@@ -174,6 +184,10 @@ class Prefetch {
 struct HostOptions {
   int cpuFlags = -1;         // -1: what this CPU has
   bool guardFrames = false;  // frames with guard bytes and widened pitches
+  // What CheckVersion and GetEnvProperty report. From 8 on the host keeps frame properties;
+  // below 8 it plays an older AviSynth, whose table has no property calls: a plugin that makes
+  // one anyway stops the program.
+  int interfaceVersion = 8;
 };
 
 class Host {

@@ -1,5 +1,6 @@
-// The IScriptEnvironment a plugin is given: all 30 slots of the 2.6 interface. The calls a
-// source plugin makes are served; the script-engine ones stop the program with a clear message.
+// The IScriptEnvironment a plugin is given: all 30 slots of the 2.6 interface (the frame-property
+// slots of interface 8 are in properties.cpp). The calls a source plugin makes are served; the
+// script-engine ones stop the program with a clear message.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,8 +18,10 @@ namespace {
 
 }  // namespace
 
-Environment::Environment(int cpuFlags, bool guardFrames)
-    : cpuFlags_(cpuFlags < 0 ? DetectCpuFlags() : cpuFlags), guardFrames_(guardFrames) {
+Environment::Environment(int cpuFlags, bool guardFrames, int interfaceVersion)
+    : cpuFlags_(cpuFlags < 0 ? DetectCpuFlags() : cpuFlags),
+      guardFrames_(guardFrames),
+      interfaceVersion_(interfaceVersion) {
   HostLinkage();  // the host's own PClip/PVideoFrame/AVSValue use need the table in place
 }
 
@@ -124,6 +127,7 @@ bool Environment::MakeWritable(PVideoFrame* pvf) {
                   size_t(from.rowSize));
     }
   }
+  copy->properties = source.properties;
   *pvf = FrameOf(copy);
   return true;
 }
@@ -143,9 +147,8 @@ void Environment::AtExit(ShutdownFunc function, void* user_data) {
 }
 
 void Environment::CheckVersion(int version) {
-  if (version > AVISYNTH_INTERFACE_VERSION) {
-    ThrowError("avshost: this host offers interface version %d, the plugin needs %d", AVISYNTH_INTERFACE_VERSION,
-               version);
+  if (version > interfaceVersion_) {
+    ThrowError("avshost: this host offers interface version %d, the plugin needs %d", interfaceVersion_, version);
   }
 }
 

@@ -137,6 +137,7 @@ const VideoInfo& Frame::Info() const {
 }
 
 int Frame::References() const { return record_ ? static_cast<int>(record_->refs.load()) : 0; }
+Properties Frame::GetProperties() const { return record_ ? record_->properties : Properties(); }
 bool Frame::GuardsIntact() const { return !record_ || detail::GuardsIntact(*record_); }
 bool Frame::PaddingTouched() const { return record_ && detail::PaddingTouched(*record_); }
 
@@ -188,7 +189,7 @@ int Clip::ThreadMode() const {
 
 // ---- Host ----
 Host::Host(HostOptions options)
-    : env_(std::make_shared<detail::Environment>(options.cpuFlags, options.guardFrames)),
+    : env_(std::make_shared<detail::Environment>(options.cpuFlags, options.guardFrames, options.interfaceVersion)),
       destroyedAtStart_(detail::ClipsDestroyed()) {}
 
 Host::~Host() = default;

@@ -24,6 +24,12 @@ struct PlaneLayout {
   int paddedRow = 0;  // the pitch a host without guards would give; <= pitch
 };
 
+// What an AVSMap* handed to the plugin points at.
+using PropertyMap = Properties;
+inline PropertyMap* MapOf(AVSMap* map) { return reinterpret_cast<PropertyMap*>(map); }
+inline const PropertyMap* MapOf(const AVSMap* map) { return reinterpret_cast<const PropertyMap*>(map); }
+inline AVSMap* AsMap(PropertyMap* map) { return reinterpret_cast<AVSMap*>(map); }
+
 // What a VideoFrame* handed to the plugin points at.
 struct FrameRecord {
   std::atomic<long> refs{0};
@@ -34,6 +40,7 @@ struct FrameRecord {
   PlaneLayout planes[3];
   uint8_t* block = nullptr;
   size_t blockSize = 0;
+  PropertyMap properties;
 };
 
 // A new frame with no references, or null with the reason in *error.
@@ -62,7 +69,7 @@ int DetectCpuFlags();
 // ---- the environment object given to plugins ----
 class Environment final : public IScriptEnvironment {
  public:
-  Environment(int cpuFlags, bool guardFrames);
+  Environment(int cpuFlags, bool guardFrames, int interfaceVersion);
   ~Environment() override;
 
   int __stdcall GetCPUFlags() override;
@@ -99,6 +106,39 @@ class Environment final : public IScriptEnvironment {
   const AVS_Linkage* __stdcall GetAVSLinkage() override;
   AVSValue __stdcall GetVarDef(const char* name, const AVSValue& def) override;
 
+  // Interface 8: frame properties (properties.cpp).
+  PVideoFrame __stdcall SubframePlanarA(PVideoFrame src, int rel_offset, int new_pitch, int new_row_size,
+                                        int new_height, int rel_offsetU, int rel_offsetV, int new_pitchUV,
+                                        int rel_offsetA) override;
+  void __stdcall copyFrameProps(const PVideoFrame& src, PVideoFrame& dst) override;
+  const AVSMap* __stdcall getFramePropsRO(const PVideoFrame& frame) override;
+  AVSMap* __stdcall getFramePropsRW(PVideoFrame& frame) override;
+  int __stdcall propNumKeys(const AVSMap* map) override;
+  const char* __stdcall propGetKey(const AVSMap* map, int index) override;
+  int __stdcall propNumElements(const AVSMap* map, const char* key) override;
+  char __stdcall propGetType(const AVSMap* map, const char* key) override;
+  int64_t __stdcall propGetInt(const AVSMap* map, const char* key, int index, int* error) override;
+  double __stdcall propGetFloat(const AVSMap* map, const char* key, int index, int* error) override;
+  const char* __stdcall propGetData(const AVSMap* map, const char* key, int index, int* error) override;
+  int __stdcall propGetDataSize(const AVSMap* map, const char* key, int index, int* error) override;
+  PClip __stdcall propGetClip(const AVSMap* map, const char* key, int index, int* error) override;
+  const PVideoFrame __stdcall propGetFrame(const AVSMap* map, const char* key, int index, int* error) override;
+  int __stdcall propDeleteKey(AVSMap* map, const char* key) override;
+  int __stdcall propSetInt(AVSMap* map, const char* key, int64_t i, int append) override;
+  int __stdcall propSetFloat(AVSMap* map, const char* key, double d, int append) override;
+  int __stdcall propSetData(AVSMap* map, const char* key, const char* d, int length, int append) override;
+  int __stdcall propSetClip(AVSMap* map, const char* key, PClip& clip, int append) override;
+  int __stdcall propSetFrame(AVSMap* map, const char* key, const PVideoFrame& frame, int append) override;
+  const int64_t* __stdcall propGetIntArray(const AVSMap* map, const char* key, int* error) override;
+  const double* __stdcall propGetFloatArray(const AVSMap* map, const char* key, int* error) override;
+  int __stdcall propSetIntArray(AVSMap* map, const char* key, const int64_t* i, int size) override;
+  int __stdcall propSetFloatArray(AVSMap* map, const char* key, const double* d, int size) override;
+  AVSMap* __stdcall createMap() override;
+  void __stdcall freeMap(AVSMap* map) override;
+  void __stdcall clearMap(AVSMap* map) override;
+  PVideoFrame __stdcall NewVideoFrameP(const VideoInfo& vi, const PVideoFrame* prop_src, int align) override;
+  size_t __stdcall GetEnvProperty(AvsEnvProperty prop) override;
+
   // Host side.
   void SetCpuFlags(int flags) { cpuFlags_ = flags; }
   void SetGuardFrames(bool on) { guardFrames_ = on; }
@@ -107,10 +147,17 @@ class Environment final : public IScriptEnvironment {
 
  private:
   char* Store(std::unique_ptr<char[]> text);
+  // Stops the program when a plugin makes a call of interface 8 that this host's version lacks.
+  void RequireInterface8(const char* what) const;
+  // The values under key, or null with *error set (ThrowError when error is null, as AviSynth+).
+  const Property* Lookup(const AVSMap* map, const char* key, char type, int index, int* error);
+  // A key's values made ready for one more of `type`; null when the mode or type forbid it.
+  Property* Prepare(AVSMap* map, const char* key, char type, int append);
   __attribute__((format(printf, 2, 0))) char* Format(const char* fmt, va_list args);
 
   int cpuFlags_;
   bool guardFrames_;
+  int interfaceVersion_;
   int memoryMax_ = 1024;
   std::mutex stringsMutex_;  // clips may raise errors from several threads
   std::vector<std::unique_ptr<char[]>> strings_;  // SaveString, Sprintf and error texts

@@ -1,5 +1,5 @@
-// AviSynth+ C++ plugin interface, as a plugin of interface version 6 sees it, for GCC/Clang on
-// x86-64 Linux. Binary-compatible with an AviSynth+ host: the vtables, the AVS_Linkage slot
+// AviSynth+ C++ plugin interface, as a plugin of interface version 6 sees it, with the frame
+// properties of interface 8, for GCC/Clang on x86-64 Linux. Binary-compatible with an AviSynth+ host: the vtables, the AVS_Linkage slot
 // offsets and the object layouts below are those the host was measured with.
 //
 // Names stand where AviSynth+'s own header puts them (pixel types and image-type flags inside
@@ -98,6 +98,42 @@ enum {
   CACHE_GET_CHILD_DEV_TYPE = 602,
 };
 
+// Frame properties (interface 8 and later): value types, read errors, write modes.
+enum AVSPropTypes {
+  PROPTYPE_UNSET = 'u',
+  PROPTYPE_INT = 'i',
+  PROPTYPE_FLOAT = 'f',
+  PROPTYPE_DATA = 's',
+  PROPTYPE_CLIP = 'c',
+  PROPTYPE_FRAME = 'v',
+};
+enum AVSGetPropErrors {
+  GETPROPERROR_SUCCESS = 0,
+  GETPROPERROR_UNSET = 1,
+  GETPROPERROR_TYPE = 2,
+  GETPROPERROR_ERROR = 3,
+  GETPROPERROR_INDEX = 4,
+};
+enum AVSPropAppendMode { PROPAPPENDMODE_REPLACE = 0, PROPAPPENDMODE_APPEND = 1, PROPAPPENDMODE_TOUCH = 2 };
+
+// GetEnvProperty queries (interface 8 and later).
+enum AvsEnvProperty {
+  AEP_PHYSICAL_CPUS = 1,
+  AEP_LOGICAL_CPUS = 2,
+  AEP_THREADPOOL_THREADS = 3,
+  AEP_FILTERCHAIN_THREADS = 4,
+  AEP_THREAD_ID = 5,
+  AEP_VERSION = 6,
+  AEP_HOST_SYSTEM_ENDIANNESS = 7,
+  AEP_INTERFACE_VERSION = 8,
+  AEP_INTERFACE_BUGFIX = 9,
+  AEP_NUM_DEVICES = 901,
+  AEP_FRAME_ALIGN = 902,
+  AEP_PLANE_ALIGN = 903,
+  AEP_SUPPRESS_THREAD = 921,
+  AEP_GETFRAME_RECURSIVE = 922,
+};
+
 // Answers to CACHE_GET_MTMODE.
 enum MtMode { MT_INVALID = 0, MT_NICE_FILTER = 1, MT_MULTI_INSTANCE = 2, MT_SERIALIZED = 3, MT_SPECIAL_MT = 4, MT_MODE_COUNT = 5 };
 
@@ -121,6 +157,7 @@ class VideoFrameBuffer;
 class AVSValue;
 class IScriptEnvironment;
 struct AVS_Linkage;
+struct AVSMap;  // a frame's properties; only the host knows its layout
 
 typedef AVSValue(__cdecl* ApplyFunc)(AVSValue args, void* user_data, IScriptEnvironment* env);
 typedef void(__cdecl* ShutdownFunc)(void* user_data, IScriptEnvironment* env);
@@ -451,7 +488,8 @@ class AVSValue {
   };
 };
 
-// The host environment. Slots 0-29 of its vtable are the 2.6 interface, in this order.
+// The host environment. Slots 0-29 of its vtable are the 2.6 interface, 30-58 the first part of
+// interface 8, in this order.
 class IScriptEnvironment {
  public:
   typedef korvala_avs6::ApplyFunc ApplyFunc;
@@ -495,6 +533,44 @@ class IScriptEnvironment {
                                       int size, int textcolor, int halocolor, int bgcolor) = 0;  // 27
   virtual const AVS_Linkage* __stdcall GetAVSLinkage() = 0;                        // 28
   virtual AVSValue __stdcall GetVarDef(const char* name, const AVSValue& def = AVSValue()) = 0;  // 29
+
+  // Interface 8 (AviSynth+ 3.6) and later, up to GetEnvProperty: frame properties. An older host's
+  // table ends above, so a plugin calls these only after CheckVersion(8) has returned.
+  virtual PVideoFrame __stdcall SubframePlanarA(PVideoFrame src, int rel_offset, int new_pitch,
+                                                int new_row_size, int new_height, int rel_offsetU,
+                                                int rel_offsetV, int new_pitchUV, int rel_offsetA) = 0;  // 30
+  virtual void __stdcall copyFrameProps(const PVideoFrame& src, PVideoFrame& dst) = 0;  // 31
+  virtual const AVSMap* __stdcall getFramePropsRO(const PVideoFrame& frame) = 0;        // 32
+  virtual AVSMap* __stdcall getFramePropsRW(PVideoFrame& frame) = 0;                    // 33
+  virtual int __stdcall propNumKeys(const AVSMap* map) = 0;                             // 34
+  virtual const char* __stdcall propGetKey(const AVSMap* map, int index) = 0;           // 35
+  virtual int __stdcall propNumElements(const AVSMap* map, const char* key) = 0;        // 36
+  virtual char __stdcall propGetType(const AVSMap* map, const char* key) = 0;           // 37
+  virtual int64_t __stdcall propGetInt(const AVSMap* map, const char* key, int index, int* error) = 0;       // 38
+  virtual double __stdcall propGetFloat(const AVSMap* map, const char* key, int index, int* error) = 0;      // 39
+  virtual const char* __stdcall propGetData(const AVSMap* map, const char* key, int index, int* error) = 0;  // 40
+  virtual int __stdcall propGetDataSize(const AVSMap* map, const char* key, int index, int* error) = 0;      // 41
+  virtual PClip __stdcall propGetClip(const AVSMap* map, const char* key, int index, int* error) = 0;        // 42
+  virtual const PVideoFrame __stdcall propGetFrame(const AVSMap* map, const char* key, int index,
+                                                   int* error) = 0;                     // 43
+  virtual int __stdcall propDeleteKey(AVSMap* map, const char* key) = 0;                // 44
+  virtual int __stdcall propSetInt(AVSMap* map, const char* key, int64_t i, int append) = 0;      // 45
+  virtual int __stdcall propSetFloat(AVSMap* map, const char* key, double d, int append) = 0;     // 46
+  virtual int __stdcall propSetData(AVSMap* map, const char* key, const char* d, int length,
+                                    int append) = 0;                                    // 47
+  virtual int __stdcall propSetClip(AVSMap* map, const char* key, PClip& clip, int append) = 0;  // 48
+  virtual int __stdcall propSetFrame(AVSMap* map, const char* key, const PVideoFrame& frame,
+                                     int append) = 0;                                   // 49
+  virtual const int64_t* __stdcall propGetIntArray(const AVSMap* map, const char* key, int* error) = 0;  // 50
+  virtual const double* __stdcall propGetFloatArray(const AVSMap* map, const char* key, int* error) = 0;  // 51
+  virtual int __stdcall propSetIntArray(AVSMap* map, const char* key, const int64_t* i, int size) = 0;    // 52
+  virtual int __stdcall propSetFloatArray(AVSMap* map, const char* key, const double* d, int size) = 0;   // 53
+  virtual AVSMap* __stdcall createMap() = 0;                                            // 54
+  virtual void __stdcall freeMap(AVSMap* map) = 0;                                      // 55
+  virtual void __stdcall clearMap(AVSMap* map) = 0;                                     // 56
+  virtual PVideoFrame __stdcall NewVideoFrameP(const VideoInfo& vi, const PVideoFrame* prop_src,
+                                               int align = FRAME_ALIGN) = 0;            // 57
+  virtual size_t __stdcall GetEnvProperty(AvsEnvProperty prop) = 0;                     // 58
 };
 
 // The host function table: Size, then 16-byte member-function-pointer slots at 8 + 16 * slot.
