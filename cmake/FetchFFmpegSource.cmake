@@ -5,7 +5,7 @@ if(EXISTS ${DEST}/ffmpeg/configure)
   return()
 endif()
 file(MAKE_DIRECTORY ${DEST})
-execute_process(COMMAND dpkg-query -W -f=${source:Version} libavcodec-dev
+execute_process(COMMAND dpkg-query -W -f=\${source:Version} libavcodec-dev
                 OUTPUT_VARIABLE version RESULT_VARIABLE rc ERROR_QUIET)
 set(package ffmpeg)
 if(rc EQUAL 0 AND version)

@@ -41,5 +41,5 @@ file(MAKE_DIRECTORY ${_ff}/include)
 add_library(korvala_libav INTERFACE)
 add_dependencies(korvala_libav ffmpeg_windows)
 target_include_directories(korvala_libav SYSTEM INTERFACE ${_ff}/include)
-# libavutil asks Windows for random seeds (bcrypt).
-target_link_libraries(korvala_libav INTERFACE ${_ff_libs} bcrypt)
+# What FFmpeg's own pkg-config files list for these two libraries on Windows.
+target_link_libraries(korvala_libav INTERFACE ${_ff_libs} ole32 user32 bcrypt)
