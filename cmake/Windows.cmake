@@ -60,3 +60,8 @@ endif()
 if(MINGW)
   include(${CMAKE_CURRENT_LIST_DIR}/WindowsFFmpeg.cmake)
 endif()
+
+# The real host for the Windows tests of the plugin's C entry.
+if(MINGW AND KORVALA_TESTS)
+  include(${CMAKE_CURRENT_LIST_DIR}/WindowsAvisynth.cmake)
+endif()
