@@ -3,7 +3,7 @@
 # Debian's libmfx headers are portable; any Media SDK or oneVPL include folder serves as well.
 set(KORVALA_MFX_INCLUDE_DIR "/usr/include/mfx" CACHE PATH "Folder holding mfxvideo.h")
 set(KORVALA_MFX_DISPATCHER "" CACHE FILEPATH
-    "A Windows Media SDK or oneVPL dispatcher library to link (default: our stand-in, which opens no session)")
+    "A Windows Media SDK or oneVPL dispatcher library to link (default: ours, which finds libmfxhw64.dll and libmfxsw64.dll)")
 if(NOT EXISTS ${KORVALA_MFX_INCLUDE_DIR}/mfxvideo.h)
   message(FATAL_ERROR "No mfxvideo.h in KORVALA_MFX_INCLUDE_DIR (${KORVALA_MFX_INCLUDE_DIR})")
 endif()
@@ -14,9 +14,9 @@ if(KORVALA_MFX_DISPATCHER)
   target_link_libraries(korvala_mfx INTERFACE ${KORVALA_MFX_DISPATCHER})
   message(STATUS "Media SDK dispatcher: ${KORVALA_MFX_DISPATCHER}")
 else()
-  # Defined in platform/mfx/standin_dispatcher.
-  target_link_libraries(korvala_mfx INTERFACE mfx_standin_dispatcher)
-  message(STATUS "Media SDK dispatcher: the stand-in (every session request answers MFX_ERR_UNSUPPORTED)")
+  # Defined in platform/mfx/dispatcher.
+  target_link_libraries(korvala_mfx INTERFACE mfx_dispatcher)
+  message(STATUS "Media SDK dispatcher: ours (libmfxhw64.dll from the search path, libmfxsw64.dll beside the plugin)")
 endif()
 
 # Benchmarks measure the native build only.
@@ -54,4 +54,14 @@ exec "@KORVALA_WINE@" "$@"
   set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-run)
 else()
   message(STATUS "Wine not found: the Windows tests can be built but not run here")
+endif()
+
+# A MinGW build makes the software runtime (libmfxsw64.dll) too, on FFmpeg cross-built here.
+if(MINGW)
+  include(${CMAKE_CURRENT_LIST_DIR}/WindowsFFmpeg.cmake)
+endif()
+
+# The real host for the Windows tests of the plugin's C entry.
+if(MINGW AND KORVALA_TESTS)
+  include(${CMAKE_CURRENT_LIST_DIR}/WindowsAvisynth.cmake)
 endif()

@@ -1,13 +1,21 @@
 # The Korvala plugin: one shared library exporting only AvisynthPluginInit3, built against the
 # AviSynth header that the interface target `header` provides. Tests build it a second time
-# against AviSynth+'s own header.
+# against AviSynth+'s own header. With C_ENTRY it exports AviSynth+'s C-interface entries
+# instead (the MinGW build's Korvala.dll; needs the target korvala_avisynth_c).
 set(KORVALA_PLUGIN_SOURCE_DIR ${CMAKE_CURRENT_SOURCE_DIR} CACHE INTERNAL "")
 function(korvala_plugin_library name header)
   set(dir ${KORVALA_PLUGIN_SOURCE_DIR})
-  add_library(${name} SHARED ${dir}/entry.cpp ${dir}/clip.cpp ${dir}/frame_delivery.cpp ${dir}/module_dir.cpp
+  if(ARGN STREQUAL "C_ENTRY")
+    set(entry ${dir}/entry_c.cpp ${dir}/entry_c_host.cpp)
+    set(entry_libs korvala_avisynth_c)
+  else()
+    set(entry ${dir}/entry.cpp)
+    set(entry_libs "")
+  endif()
+  add_library(${name} SHARED ${entry} ${dir}/clip.cpp ${dir}/frame_delivery.cpp ${dir}/module_dir.cpp
               ${dir}/property_writer.cpp)
   korvala_strict(${name})
-  target_link_libraries(${name} PRIVATE korvala_data ${header} korvala_mfx ${CMAKE_DL_LIBS})
+  target_link_libraries(${name} PRIVATE korvala_data ${header} ${entry_libs} korvala_mfx ${CMAKE_DL_LIBS})
   set_target_properties(${name} PROPERTIES
     CXX_VISIBILITY_PRESET hidden
     VISIBILITY_INLINES_HIDDEN ON
@@ -23,7 +31,17 @@ function(korvala_plugin_library name header)
   target_link_options(${name} PRIVATE -Wl,--disable-new-dtags)
 endfunction()
 
-korvala_plugin_library(korvala avisynth_plugin_header)
+if(MINGW)
+  # The compiler-neutral C entry, so that an MSVC-built AviSynth+ loads the GCC-built DLL. Its
+  # glue implements the host calls of our own header.
+  include(${CMAKE_CURRENT_LIST_DIR}/entry_c.cmake)
+  if(NOT TARGET korvala_avisynth_c)
+    return()
+  endif()
+  korvala_plugin_library(korvala avisynth_header C_ENTRY)
+else()
+  korvala_plugin_library(korvala avisynth_plugin_header)
+endif()
 if(WIN32)
   # Korvala.dll: the construction finds its own folder through the module named "Korvala".
   set_target_properties(korvala PROPERTIES PREFIX "" OUTPUT_NAME Korvala RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/plugin)

@@ -1,0 +1,44 @@
+# avs_frames.exe, a host that speaks only the C interface, beside the cross-built AviSynth.dll
+# and the MinGW runtime DLLs that needs; one test per stream (avisynth_c_entry.sh).
+set(_avs ${KORVALA_AVISYNTH_WINDOWS_DIR})
+set(_host_dir ${CMAKE_CURRENT_BINARY_DIR}/avisynth_host)
+add_executable(avs_frames avs_frames.c)
+korvala_strict(avs_frames)
+target_include_directories(avs_frames SYSTEM PRIVATE ${_avs}/include/avisynth)
+target_link_libraries(avs_frames PRIVATE ${_avs}/lib/AviSynth.dll.a)
+set_target_properties(avs_frames PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${_host_dir})
+add_dependencies(avs_frames avisynth_windows korvala mfx_software_runtime)
+set(_dlls ${_avs}/bin/AviSynth.dll)
+foreach(dll libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
+  execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${dll}
+                  OUTPUT_VARIABLE _path OUTPUT_STRIP_TRAILING_WHITESPACE)
+  list(APPEND _dlls ${_path})
+endforeach()
+add_custom_command(TARGET avs_frames POST_BUILD COMMAND ${CMAKE_COMMAND} -E copy_if_different ${_dlls} ${_host_dir})
+
+function(korvala_avs_test name)
+  add_test(NAME avisynth_c_${name}
+           COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/avisynth_c_entry.sh ${CMAKE_CROSSCOMPILING_EMULATOR}
+                   $<TARGET_FILE:avs_frames> $<TARGET_FILE:korvala> ${CMAKE_CURRENT_BINARY_DIR}/avs_out/${name} ${ARGN})
+  set_tests_properties(avisynth_c_${name} PROPERTIES FIXTURES_REQUIRED wine_prefix SKIP_RETURN_CODE 77 TIMEOUT 600)
+endfunction()
+
+# Reference digests of each view (the shared folder's media READMEs).
+set(_media ${KORVALA_SHARED_DIR}/media)
+korvala_avs_test(MVCRP_2 pair ${_media}/MVCRP_2.base.h264 ${_media}/MVCRP_2.dep.mvc 250
+                 b89fdf72007d76e4611237ca113a9e47 5dc61db7e682982679042ef554968245)
+foreach(stream
+    "mvc_ipp_cavlc 24 8f7cba22d01cbfb4e04426b75915f7ba aa19893eafff58e34b9118e0ab52c709"
+    "mvc_ibbp_cabac 24 d18884fae6452e03797ba4da919e9e87 d0a0fa2a09744858aa687fec8d02f9eb"
+    "mvc_hierb_spatial 25 64715dcd7a616c96fdbab1cf72a9c6be 1774738febfff4734abd8f9a5faa085b"
+    "mvc_field 16 0067af09904da49256cd6e3d7cfa40f2 2e52049aa22b729561e919219a8620ac"
+    "mvc_idr_periodic 24 686549ef67e93292ac0d33c37f5570d8 6d6d4dda6e92281a3e1d955f178c9e57"
+    "mvc_1080p 48 d8169ec55d4064fb2648078592b82909 926af376de5ab104add71876e640888f")
+  separate_arguments(_s UNIX_COMMAND "${stream}")
+  list(GET _s 0 _name)
+  list(SUBLIST _s 1 3 _rest)
+  korvala_avs_test(${_name} pair ${_media}/mvc/${_name}.base.h264 ${_media}/mvc/${_name}.dep.mvc ${_rest})
+endforeach()
+korvala_avs_test(avc_like_ffmpeg ffmpeg ${_media}/BA1_Sony_D.264)
+# An error leaves the plugin as a C result, with the clip's own message.
+korvala_avs_test(missing_file error ${CMAKE_CURRENT_BINARY_DIR}/absent.264 "Korvala: Can't open Source File")
