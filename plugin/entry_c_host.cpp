@@ -1,5 +1,11 @@
+// windows.h first, lean: the AviSynth headers after it keep their own names.
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
+#include <windows.h>
+
 #include "entry_c_host.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -86,6 +92,49 @@ AVS_Linkage BuildLinkage() {
   return t;
 }
 
+// ---- the frame-property calls of interface 8, looked up in the host's AviSynth.dll ----
+
+constexpr int kPropertiesInterface = 8;
+
+// Null where the host has none (AviSynth+ before 3.6): importing them would keep Korvala.dll
+// from loading there at all.
+struct PropertyCalls {
+  decltype(&avs_get_frame_props_rw) framePropsRW = nullptr;
+  decltype(&avs_prop_set_int) setInt = nullptr;
+  decltype(&avs_prop_set_float) setFloat = nullptr;
+  decltype(&avs_prop_set_data) setData = nullptr;
+  bool Complete() const { return framePropsRW && setInt && setFloat && setData; }
+};
+
+template <class Fn>
+void LookUp(HMODULE module, const char* name, Fn& fn) {
+  // Through void(*)(): the one function-pointer type GCC casts FARPROC to without a warning.
+  fn = reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+}
+
+PropertyCalls FindPropertyCalls() {
+  PropertyCalls calls;
+  // The module holding a function we import from it is the host's AviSynth.dll, wherever the
+  // host loaded it from.
+  HMODULE host = nullptr;
+  const auto imported = reinterpret_cast<std::uintptr_t>(&avs_check_version);
+  if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                          reinterpret_cast<LPCWSTR>(imported), &host))
+    return calls;
+  LookUp(host, "avs_get_frame_props_rw", calls.framePropsRW);
+  LookUp(host, "avs_prop_set_int", calls.setInt);
+  LookUp(host, "avs_prop_set_float", calls.setFloat);
+  LookUp(host, "avs_prop_set_data", calls.setData);
+  return calls;
+}
+
+const PropertyCalls& Properties() {
+  static const PropertyCalls calls = FindPropertyCalls();
+  return calls;
+}
+
+AVS_Map* C(AVSMap* map) { return reinterpret_cast<AVS_Map*>(map); }
+
 }  // namespace
 
 const AVS_Linkage* FrameLinkage() {
@@ -164,9 +213,11 @@ void Environment::BitBlt(BYTE* dstp, int dst_pitch, const BYTE* srcp, int src_pi
 
 void Environment::AtExit(ShutdownFunc, void*) { Unavailable("AtExit"); }
 
-// A later interface's calls are guarded by this check, as in a C++ host.
+// A later interface's calls are guarded by this check, as in a C++ host. Those of interface 8
+// that the glue forwards must also be found in the host's AviSynth.dll.
 void Environment::CheckVersion(int version) {
   if (avs_check_version(host_, version) != 0) RaiseHostError(this, host_, "Korvala: AviSynth interface too old");
+  if (version >= kPropertiesInterface && !Properties().Complete()) ThrowError("Korvala: AviSynth interface too old");
 }
 
 PVideoFrame Environment::Subframe(PVideoFrame src, int rel_offset, int new_pitch, int new_row_size, int new_height) {
@@ -194,5 +245,57 @@ void Environment::ApplyMessage(PVideoFrame*, const VideoInfo&, const char*, int,
 }
 const AVS_Linkage* Environment::GetAVSLinkage() { return FrameLinkage(); }
 AVSValue Environment::GetVarDef(const char*, const AVSValue&) { Unavailable("GetVarDef"); }
+
+// ---- interface 8 ----
+
+AVSMap* Environment::getFramePropsRW(PVideoFrame& frame) {
+  if (!Properties().framePropsRW) Unavailable("getFramePropsRW");
+  AVS_Map* map = Properties().framePropsRW(host_, Ref(&frame).p);
+  if (!map) RaiseHostError(this, host_, "Korvala: getFramePropsRW failed");
+  return reinterpret_cast<AVSMap*>(map);
+}
+
+int Environment::propSetInt(AVSMap* map, const char* key, int64_t i, int append) {
+  if (!Properties().setInt) Unavailable("propSetInt");
+  return Properties().setInt(host_, C(map), key, i, append);
+}
+
+int Environment::propSetFloat(AVSMap* map, const char* key, double d, int append) {
+  if (!Properties().setFloat) Unavailable("propSetFloat");
+  return Properties().setFloat(host_, C(map), key, d, append);
+}
+
+int Environment::propSetData(AVSMap* map, const char* key, const char* d, int length, int append) {
+  if (!Properties().setData) Unavailable("propSetData");
+  return Properties().setData(host_, C(map), key, d, length, append);
+}
+
+PVideoFrame Environment::SubframePlanarA(PVideoFrame, int, int, int, int, int, int, int, int) {
+  Unavailable("SubframePlanarA");
+}
+void Environment::copyFrameProps(const PVideoFrame&, PVideoFrame&) { Unavailable("copyFrameProps"); }
+const AVSMap* Environment::getFramePropsRO(const PVideoFrame&) { Unavailable("getFramePropsRO"); }
+int Environment::propNumKeys(const AVSMap*) { Unavailable("propNumKeys"); }
+const char* Environment::propGetKey(const AVSMap*, int) { Unavailable("propGetKey"); }
+int Environment::propNumElements(const AVSMap*, const char*) { Unavailable("propNumElements"); }
+char Environment::propGetType(const AVSMap*, const char*) { Unavailable("propGetType"); }
+int64_t Environment::propGetInt(const AVSMap*, const char*, int, int*) { Unavailable("propGetInt"); }
+double Environment::propGetFloat(const AVSMap*, const char*, int, int*) { Unavailable("propGetFloat"); }
+const char* Environment::propGetData(const AVSMap*, const char*, int, int*) { Unavailable("propGetData"); }
+int Environment::propGetDataSize(const AVSMap*, const char*, int, int*) { Unavailable("propGetDataSize"); }
+PClip Environment::propGetClip(const AVSMap*, const char*, int, int*) { Unavailable("propGetClip"); }
+const PVideoFrame Environment::propGetFrame(const AVSMap*, const char*, int, int*) { Unavailable("propGetFrame"); }
+int Environment::propDeleteKey(AVSMap*, const char*) { Unavailable("propDeleteKey"); }
+int Environment::propSetClip(AVSMap*, const char*, PClip&, int) { Unavailable("propSetClip"); }
+int Environment::propSetFrame(AVSMap*, const char*, const PVideoFrame&, int) { Unavailable("propSetFrame"); }
+const int64_t* Environment::propGetIntArray(const AVSMap*, const char*, int*) { Unavailable("propGetIntArray"); }
+const double* Environment::propGetFloatArray(const AVSMap*, const char*, int*) { Unavailable("propGetFloatArray"); }
+int Environment::propSetIntArray(AVSMap*, const char*, const int64_t*, int) { Unavailable("propSetIntArray"); }
+int Environment::propSetFloatArray(AVSMap*, const char*, const double*, int) { Unavailable("propSetFloatArray"); }
+AVSMap* Environment::createMap() { Unavailable("createMap"); }
+void Environment::freeMap(AVSMap*) { Unavailable("freeMap"); }
+void Environment::clearMap(AVSMap*) { Unavailable("clearMap"); }
+PVideoFrame Environment::NewVideoFrameP(const VideoInfo&, const PVideoFrame*, int) { Unavailable("NewVideoFrameP"); }
+size_t Environment::GetEnvProperty(AvsEnvProperty) { Unavailable("GetEnvProperty"); }
 
 }  // namespace korvala::c_entry

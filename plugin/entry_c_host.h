@@ -72,6 +72,42 @@ class Environment final : public IScriptEnvironment {
   const AVS_Linkage* __stdcall GetAVSLinkage() override;
   AVSValue __stdcall GetVarDef(const char* name, const AVSValue& def = AVSValue()) override;
 
+  // Interface 8: the property calls the clip makes are forwarded to the avs_prop_* functions of
+  // the host's AviSynth.dll, found at run time so that the DLL still loads in an older host
+  // (whose CheckVersion(8) then fails). The others raise an error.
+  PVideoFrame __stdcall SubframePlanarA(PVideoFrame src, int rel_offset, int new_pitch, int new_row_size,
+                                        int new_height, int rel_offsetU, int rel_offsetV, int new_pitchUV,
+                                        int rel_offsetA) override;
+  void __stdcall copyFrameProps(const PVideoFrame& src, PVideoFrame& dst) override;
+  const AVSMap* __stdcall getFramePropsRO(const PVideoFrame& frame) override;
+  AVSMap* __stdcall getFramePropsRW(PVideoFrame& frame) override;
+  int __stdcall propNumKeys(const AVSMap* map) override;
+  const char* __stdcall propGetKey(const AVSMap* map, int index) override;
+  int __stdcall propNumElements(const AVSMap* map, const char* key) override;
+  char __stdcall propGetType(const AVSMap* map, const char* key) override;
+  int64_t __stdcall propGetInt(const AVSMap* map, const char* key, int index, int* error) override;
+  double __stdcall propGetFloat(const AVSMap* map, const char* key, int index, int* error) override;
+  const char* __stdcall propGetData(const AVSMap* map, const char* key, int index, int* error) override;
+  int __stdcall propGetDataSize(const AVSMap* map, const char* key, int index, int* error) override;
+  PClip __stdcall propGetClip(const AVSMap* map, const char* key, int index, int* error) override;
+  const PVideoFrame __stdcall propGetFrame(const AVSMap* map, const char* key, int index, int* error) override;
+  int __stdcall propDeleteKey(AVSMap* map, const char* key) override;
+  int __stdcall propSetInt(AVSMap* map, const char* key, int64_t i, int append) override;
+  int __stdcall propSetFloat(AVSMap* map, const char* key, double d, int append) override;
+  int __stdcall propSetData(AVSMap* map, const char* key, const char* d, int length, int append) override;
+  int __stdcall propSetClip(AVSMap* map, const char* key, PClip& clip, int append) override;
+  int __stdcall propSetFrame(AVSMap* map, const char* key, const PVideoFrame& frame, int append) override;
+  const int64_t* __stdcall propGetIntArray(const AVSMap* map, const char* key, int* error) override;
+  const double* __stdcall propGetFloatArray(const AVSMap* map, const char* key, int* error) override;
+  int __stdcall propSetIntArray(AVSMap* map, const char* key, const int64_t* i, int size) override;
+  int __stdcall propSetFloatArray(AVSMap* map, const char* key, const double* d, int size) override;
+  AVSMap* __stdcall createMap() override;
+  void __stdcall freeMap(AVSMap* map) override;
+  void __stdcall clearMap(AVSMap* map) override;
+  PVideoFrame __stdcall NewVideoFrameP(const VideoInfo& vi, const PVideoFrame* prop_src,
+                                       int align = FRAME_ALIGN) override;
+  size_t __stdcall GetEnvProperty(AvsEnvProperty prop) override;
+
  private:
   [[noreturn]] void Unavailable(const char* call);
   // Takes over a frame the C interface returned with one reference for us.
