@@ -39,6 +39,11 @@ foreach(stream
   list(SUBLIST _s 1 3 _rest)
   korvala_avs_test(${_name} pair ${_media}/mvc/${_name}.base.h264 ${_media}/mvc/${_name}.dep.mvc ${_rest})
 endforeach()
+# Counted from the stream (NumFrames 0), served backwards by seeks to IDR and non-IDR I access
+# units; the stream has no colour description.
+korvala_avs_test(mvc_idr_periodic_reverse reverse ${_media}/mvc/mvc_idr_periodic.base.h264
+                 ${_media}/mvc/mvc_idr_periodic.dep.mvc 0 686549ef67e93292ac0d33c37f5570d8
+                 6d6d4dda6e92281a3e1d955f178c9e57 2)
 korvala_avs_test(avc_like_ffmpeg ffmpeg ${_media}/BA1_Sony_D.264)
 # An error leaves the plugin as a C result, with the clip's own message.
 korvala_avs_test(missing_file error ${CMAKE_CURRENT_BINARY_DIR}/absent.264 "Korvala: Can't open Source File")

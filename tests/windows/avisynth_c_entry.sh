@@ -3,6 +3,9 @@
 # (avs_frames.exe), each view compared with its reference.
 #   avisynth_c_entry.sh <wine-run> <avs_frames.exe> <Korvala.dll> <work dir> pair BASE DEP FRAMES MD5_BASE MD5_DEP
 #     both views in alternation (ViewId 2), each view's frames against its MD5;
+#   ... reverse BASE DEP FRAMES MD5_BASE MD5_DEP MATRIX
+#     the same asked for from the last frame to the first (seeks), and the properties
+#     KorvalaView and _Matrix of frames 0 and 1;
 #   ... ffmpeg FILE      a single stream against ffmpeg's decode of it;
 #   ... error FILE TEXT  the script stops with TEXT.
 # Exit 77 (skipped) when a stream is missing.
@@ -16,13 +19,15 @@ need() {
     [ -f "$f" ] || { echo "skipped: $f is missing (the shared folder's media)"; exit 77; }
   done
 }
-run() { # script output...
+run() { # [-r] script output...
+  order=""
+  [ "$1" = -r ] && { order=-r; shift; }
   script=$1
   shift
   outs=""
   for o in "$@"; do outs="$outs $(win "$o")"; done
   # shellcheck disable=SC2086
-  "$wine_run" "$host" "$(win "$plugin")" "$script" $outs | tr -d '\r'
+  "$wine_run" "$host" $order "$(win "$plugin")" "$script" $outs | tr -d '\r'
 }
 digest() { md5sum "$1" | cut -d' ' -f1; }
 check() { # what got expected
@@ -38,6 +43,16 @@ case "$mode" in
     run "Korvala(\"$(win "$base")\", \"$(win "$dep")\", $frames, 2)" "$work/base.yuv" "$work/dep.yuv"
     check "base view" "$(digest "$work/base.yuv")" "$4"
     check "dependent view" "$(digest "$work/dep.yuv")" "$5"
+    ;;
+  reverse)
+    base=$1 dep=$2 frames=$3
+    need "$base" "$dep"
+    out=$(run -r "Korvala(\"$(win "$base")\", \"$(win "$dep")\", $frames, 2)" "$work/base.yuv" "$work/dep.yuv")
+    echo "$out"
+    check "base view" "$(digest "$work/base.yuv")" "$4"
+    check "dependent view" "$(digest "$work/dep.yuv")" "$5"
+    check "frame 0" "$(echo "$out" | grep '^frame 0:')" "frame 0: KorvalaView=0 _Matrix=$6"
+    check "frame 1" "$(echo "$out" | grep '^frame 1:')" "frame 1: KorvalaView=1 _Matrix=$6"
     ;;
   ffmpeg)
     file=$1

@@ -1,12 +1,15 @@
 /* A host that speaks only AviSynth+'s C interface: loads a plugin into AviSynth.dll, evaluates
  * a script and writes every frame's planes (Y, U, V, rows without padding) to the output files
- * in turn, frame i to output i % count. Prints the clip's frame count and size; a script error
- * is printed as "error: <message>" with exit status 2.
- *   avs_frames PLUGIN SCRIPT OUTPUT...                                                        */
+ * in turn, frame i to output i % count at its place in display order. Prints the clip's frame
+ * count and size, and for frames 0 and 1 the integer properties KorvalaView and _Matrix ("-"
+ * when unset); a script error is printed as "error: <message>" with exit status 2.
+ *   avs_frames [-r] PLUGIN SCRIPT OUTPUT...
+ * With -r the frames are asked for from the last to the first.                               */
 #include <avisynth_c.h>
 
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 enum { kMaxOutputs = 4 };
 
@@ -16,14 +19,38 @@ static int Fail(AVS_ScriptEnvironment* env, const char* message) {
   return 2;
 }
 
+static const int kPlanes[3] = {AVS_PLANAR_Y, AVS_PLANAR_U, AVS_PLANAR_V};
+
+static int PlaneCount(const AVS_VideoInfo* vi) { return avs_is_planar(vi) && !avs_is_y(vi) ? 3 : 1; }
+
+static long long FrameBytes(const AVS_VideoFrame* frame, const AVS_VideoInfo* vi) {
+  long long bytes = 0;
+  for (int p = 0; p < PlaneCount(vi); ++p)
+    bytes += (long long)avs_get_row_size_p(frame, kPlanes[p]) * avs_get_height_p(frame, kPlanes[p]);
+  return bytes;
+}
+
+static void PrintProperties(AVS_ScriptEnvironment* env, const AVS_VideoFrame* frame, int n) {
+  static const char* const keys[2] = {"KorvalaView", "_Matrix"};
+  const AVS_Map* map = avs_get_frame_props_ro(env, frame);
+  printf("frame %d:", n);
+  for (int k = 0; k < 2; ++k) {
+    int error = 1;
+    const int value = map ? (int)avs_prop_get_int(env, map, keys[k], 0, &error) : 0;
+    if (error)
+      printf(" %s=-", keys[k]);
+    else
+      printf(" %s=%d", keys[k], value);
+  }
+  printf("\n");
+}
+
 static int WritePlanes(const AVS_VideoFrame* frame, const AVS_VideoInfo* vi, FILE* out) {
-  static const int planes[3] = {AVS_PLANAR_Y, AVS_PLANAR_U, AVS_PLANAR_V};
-  const int count = avs_is_planar(vi) && !avs_is_y(vi) ? 3 : 1;
-  for (int p = 0; p < count; ++p) {
-    const BYTE* row = avs_get_read_ptr_p(frame, planes[p]);
-    const int pitch = avs_get_pitch_p(frame, planes[p]);
-    const int size = avs_get_row_size_p(frame, planes[p]);
-    const int height = avs_get_height_p(frame, planes[p]);
+  for (int p = 0; p < PlaneCount(vi); ++p) {
+    const BYTE* row = avs_get_read_ptr_p(frame, kPlanes[p]);
+    const int pitch = avs_get_pitch_p(frame, kPlanes[p]);
+    const int size = avs_get_row_size_p(frame, kPlanes[p]);
+    const int height = avs_get_height_p(frame, kPlanes[p]);
     for (int y = 0; y < height; ++y, row += pitch)
       if (fwrite(row, 1, (size_t)size, out) != (size_t)size) return 0;
   }
@@ -31,8 +58,11 @@ static int WritePlanes(const AVS_VideoFrame* frame, const AVS_VideoInfo* vi, FIL
 }
 
 int main(int argc, char** argv) {
+  const int reverse = argc > 1 && strcmp(argv[1], "-r") == 0;
+  argc -= reverse;
+  argv += reverse;
   if (argc < 4 || argc - 3 > kMaxOutputs) {
-    fprintf(stderr, "usage: avs_frames PLUGIN SCRIPT OUTPUT...\n");
+    fprintf(stderr, "usage: avs_frames [-r] PLUGIN SCRIPT OUTPUT...\n");
     return 64;
   }
   AVS_ScriptEnvironment* env = avs_create_script_environment(AVISYNTH_INTERFACE_VERSION);
@@ -56,13 +86,17 @@ int main(int argc, char** argv) {
     if (!out[i]) return Fail(env, "can't open an output file");
   }
   int status = 0;
-  for (int n = 0; n < vi->num_frames && status == 0; ++n) {
+  for (int i = 0; i < vi->num_frames && status == 0; ++i) {
+    const int n = reverse ? vi->num_frames - 1 - i : i;
     AVS_VideoFrame* frame = avs_get_frame(clip, n);
     if (!frame) {
       status = Fail(NULL, avs_clip_get_error(clip));
       break;
     }
-    if (!WritePlanes(frame, vi, out[n % outputs])) status = Fail(NULL, "can't write an output file");
+    if (n < 2) PrintProperties(env, frame, n);
+    FILE* to = out[n % outputs];
+    if (_fseeki64(to, (n / outputs) * FrameBytes(frame, vi), SEEK_SET) != 0 || !WritePlanes(frame, vi, to))
+      status = Fail(NULL, "can't write an output file");
     avs_release_video_frame(frame);
   }
   for (int i = 0; i < outputs; ++i) fclose(out[i]);
