@@ -99,6 +99,47 @@ TEST_P(AnyOrder, EveryFrameEqualsItsInOrderFrame) {
   }
 }
 
+// Cut and garbled files: whatever is asked, a frame comes (decoded, concealed or blank), never a
+// crash or a hang; a negative NumFrames is refused.
+TEST(AnyOrderDamaged, CutAndGarbledFilesServeEveryRequest) {
+  const std::string base = SharedMedia("mvc/mvc_ibbp_cabac.base.h264");
+  const std::string dependent = SharedMedia("mvc/mvc_ibbp_cabac.dep.mvc");
+  if (base.empty() || dependent.empty()) GTEST_SKIP() << "shared test media mvc/mvc_ibbp_cabac is not present";
+  std::vector<std::uint8_t> b, d;
+  ASSERT_TRUE(ReadFile(base, b) && ReadFile(dependent, d));
+  const std::string dir = BuildDir();
+  auto write = [&](const std::string& name, const std::vector<std::uint8_t>& bytes) {
+    const std::string path = dir + "/damaged_" + name;
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (f) {
+      std::fwrite(bytes.data(), 1, bytes.size(), f);
+      std::fclose(f);
+    }
+    return path;
+  };
+  std::vector<std::uint8_t> garbled = b;
+  for (std::size_t i = garbled.size() / 3; i < garbled.size(); i += 997) garbled[i] ^= 0x5A;
+  const std::string cutBase = write("cut.base.h264", std::vector<std::uint8_t>(b.begin(), b.begin() + b.size() / 2 + 17));
+  const std::string cutDep = write("cut.dep.mvc", std::vector<std::uint8_t>(d.begin(), d.begin() + d.size() / 3));
+  const std::string garbledBase = write("garbled.base.h264", garbled);
+  avshost::Host host;
+  host.LoadPlugin(kPlugin);
+  for (const auto& [avc, mvc] : {std::pair{cutBase, dependent}, std::pair{base, cutDep}, std::pair{garbledBase, dependent}}) {
+    SCOPED_TRACE(avc + " " + mvc);
+    avshost::Clip clip = host.Invoke("Korvala", {avc, mvc, 0, 2});
+    const int count = clip.GetVideoInfo().num_frames;
+    EXPECT_GT(count, 0);
+    for (const std::vector<int>& order : Orders(count + 4))  // a few frames past the end too
+      for (int n : order) EXPECT_FALSE(FrameBytes(clip.GetFrame(n)).empty());
+  }
+  try {
+    host.Invoke("Korvala", {base, dependent, -1, 0});
+    ADD_FAILURE() << "a negative NumFrames was taken";
+  } catch (const avshost::ScriptError& e) {
+    EXPECT_STREQ(e.what(), "Korvala: ERROR -> NumFrames must be a frame count (0 counts the stream)");
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Shared, AnyOrder, ::testing::ValuesIn(kStreams), [](const auto& info) {
   std::string name = info.param.name;
   name = name.substr(name.find('/') + 1);
