@@ -96,8 +96,8 @@ TEST(Scripts, ThePluginBuiltAgainstAviSynthPlusOwnHeaderServesTheSameFrames) {
 }
 
 // Both scripts of the first test, run in the real AviSynth+ library with `plugin` loaded, must
-// serve exactly the frames our harness decodes in order. The host program's RPATH names only the
-// library's folder, so the plugin also finds its runtime beside itself here ($ORIGIN).
+// serve exactly the frames our harness decodes in order. Outside sanitizer builds the host program's
+// RPATH names only the library's folder, so the plugin also finds its runtime beside itself ($ORIGIN).
 void ExpectRealHostServesTheInOrderFrames(const std::string& plugin) {
   if (!avsplus_host::RealHostAvailable()) GTEST_SKIP() << avsplus_host::kRealHostMissing;
   if (plugin.empty()) GTEST_SKIP() << "this plugin build needs ../shared/avisynthplus-3.7.5";
