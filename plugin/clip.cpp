@@ -120,11 +120,11 @@ void Korvala::OpenInputs(const char* sourceFileAVC, const char* sourceFileMVC, I
 
 // From now on the decoder gets the stream's access units out of the index. The dependent view
 // goes with them only when it is shown: the base view alone costs what the base file costs.
-void Korvala::StartUnits(bool restart) {
+void Korvala::StartUnits(bool restart, korvala::Codec codec) {
   if (!m_index) {
     const bool pair = m_mvcMode != 0;
     m_feedDependent = pair && m_viewId != 0;
-    m_index = std::make_unique<korvala::UnitIndex>(m_feedDependent);
+    m_index = std::make_unique<korvala::UnitIndex>(m_feedDependent, codec);
     m_scanAVC = korvala::FileScan(OpenSequential(m_pathAVC.c_str()));
     if (m_feedDependent) m_scanMVC = korvala::FileScan(OpenSequential(m_pathMVC.c_str()));
   }
@@ -205,12 +205,18 @@ bool Korvala::ProbeCodec(mfxU32 codecId) {
 }
 
 bool Korvala::ChooseCodecAndDecodeHeader(IScriptEnvironment* env) {
-  if (m_hevc) return ProbeCodec(MFX_CODEC_HEVC);
+  // H.264, HEVC and MPEG-2 streams are fed by access units, which makes them seekable; VC-1
+  // goes as raw bytes.
+  if (m_hevc) {
+    if (!ProbeCodec(MFX_CODEC_HEVC)) return false;
+    StartUnits(true, korvala::Codec::kHevc);
+    return true;
+  }
   if (m_mvcMode || m_viewId != 0) return DecodeMVCHeader(env) == 1;
   for (mfxU32 codec : {MFX_CODEC_AVC, MFX_CODEC_MPEG2, MFX_CODEC_VC1})
     if (ProbeCodec(codec)) {
-      // An H.264 stream is fed by access units, which makes it seekable.
       if (codec == MFX_CODEC_AVC) StartUnits(true);
+      else if (codec == MFX_CODEC_MPEG2) StartUnits(true, korvala::Codec::kMpeg2);
       else RewindInput();
       return true;
     }

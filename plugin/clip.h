@@ -51,7 +51,7 @@ class Korvala : public IClip, private korvala::ReaderState {
   void ReleaseAll();
 
   // Input: raw bytes, or access units out of the index.
-  void StartUnits(bool restart);
+  void StartUnits(bool restart, korvala::Codec codec = korvala::Codec::kH264);
   mfxStatus FillBitstream(IScriptEnvironment* env);
   void RewindInput();
   bool IndexReady();  // scans the rest of the input once, then true while units are indexed

@@ -24,13 +24,23 @@ bool IsIntraType(uint32_t sliceType) { return sliceType % 5 == h264::kSliceI || 
 
 void StreamScanner::Close(uint64_t end) {
   if (!open_) return;
+  if (codec_ == Codec::kMpeg2) FinishMpeg2Picture();
   current_.size = end > current_.offset ? end - current_.offset : 0;
   units_.push_back(current_);
   open_ = false;
 }
 
+void StreamScanner::Open(uint64_t at) {
+  current_ = ScannedUnit{};
+  current_.offset = at;
+  open_ = true;
+  sliceSeen_ = false;
+}
+
 void StreamScanner::Nal(uint64_t offset, const uint8_t* nal, size_t len) {
-  if (ended_ || len == 0) return;
+  if (streamEnded_ || len == 0) return;
+  if (codec_ == Codec::kHevc) return HevcNal(offset, nal, len);
+  if (codec_ == Codec::kMpeg2) return Mpeg2Unit(offset, nal, len);
   const uint8_t type = nal[0] & 0x1F;
   h264::NalStart start;
   start.offset = offset;
@@ -40,10 +50,7 @@ void StreamScanner::Nal(uint64_t offset, const uint8_t* nal, size_t len) {
   uint64_t begin = 0;
   if (cutter_.Push(start, begin)) {
     Close(begin);
-    current_ = ScannedUnit{};
-    current_.offset = begin;
-    open_ = true;
-    sliceSeen_ = false;
+    Open(begin);
   }
 
   switch (type) {
@@ -129,9 +136,9 @@ void StreamScanner::BaseSlice(const uint8_t* nal, size_t len) {
 }
 
 void StreamScanner::End(uint64_t size) {
-  if (ended_) return;
+  if (streamEnded_) return;
   Close(size);
-  ended_ = true;
+  streamEnded_ = true;
 }
 
 size_t UnitIndex::KnownUnits() const {

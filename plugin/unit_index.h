@@ -39,10 +39,14 @@ struct ScannedUnit {
   int32_t poc = 0;
 };
 
-// Cuts one Annex-B H.264 stream into access units and describes each.
+// The codecs whose streams are indexed.
+enum class Codec : uint8_t { kH264, kHevc, kMpeg2 };
+
+// Cuts one stream with start codes into access units and describes each.
 class StreamScanner {
  public:
-  explicit StreamScanner(h264::CutMode mode = h264::CutMode::kStream) : cutter_(mode), mode_(mode) {}
+  explicit StreamScanner(h264::CutMode mode = h264::CutMode::kStream, Codec codec = Codec::kH264)
+      : cutter_(mode), mode_(mode), codec_(codec) {}
 
   // One NAL unit whose start code begins at `offset` of the stream. `nal` is its header byte
   // and what follows: the whole unit, or at least its first kLookahead bytes.
@@ -52,20 +56,25 @@ class StreamScanner {
 
   std::vector<ScannedUnit>& Units() { return units_; }
   const std::vector<ScannedUnit>& Units() const { return units_; }
-  bool Ended() const { return ended_; }
+  bool Ended() const { return streamEnded_; }
 
   static constexpr size_t kLookahead = 4096;
 
  private:
   void Close(uint64_t end);
+  void Open(uint64_t at);
   void BaseSlice(const uint8_t* nal, size_t len);
+  void HevcNal(uint64_t offset, const uint8_t* nal, size_t len);
+  void Mpeg2Unit(uint64_t offset, const uint8_t* unit, size_t len);
+  void FinishMpeg2Picture();
 
   h264::AccessUnitCutter cutter_;
   h264::CutMode mode_;
+  Codec codec_;
   std::vector<ScannedUnit> units_;
   ScannedUnit current_;
   bool open_ = false;
-  bool ended_ = false;
+  bool streamEnded_ = false;
   bool sliceSeen_ = false;  // the current unit's first base slice has been looked at
   std::array<bool, 32> haveSps_{};
   std::array<h264::Sps, 32> sps_;
@@ -78,6 +87,32 @@ class StreamScanner {
   bool lastBottom_ = false;
   uint32_t lastFrameNum_ = 0;
   std::vector<uint8_t> rbsp_;
+
+  // HEVC: what the slice header's layout and the picture order count need.
+  struct HevcPps {
+    bool valid = false;
+    uint32_t spsId = 0;
+    bool dependentSlices = false, outputFlag = false;
+    uint32_t extraBits = 0;
+  };
+  struct HevcSps {
+    bool valid = false;
+    bool separatePlanes = false;
+    uint32_t log2MaxPocLsb = 4;
+  };
+  std::array<HevcPps, 64> hevcPps_{};
+  std::array<HevcSps, 16> hevcSps_{};
+  bool vcl_ = false, candidate_ = false, ended_ = false;  // the HEVC and MPEG-2 cutting
+  uint64_t candidateAt_ = 0;
+  int64_t prevTid0Msb_ = 0, prevTid0Lsb_ = 0;
+  bool firstPicture_ = true, afterEnd_ = false, skipRasl_ = false;
+
+  // MPEG-2: the picture of the unit being read.
+  bool gopOpened_ = false;
+  uint32_t temporalReference_ = 0;
+  uint32_t pictureType_ = 0;
+  uint32_t structure_ = 3;  // 1 top field, 2 bottom field, 3 frame
+  uint32_t lastTemporalReference_ = 0;
 };
 
 // One access unit of the clip: the base (or only) stream's unit and the dependent stream's.
@@ -93,8 +128,8 @@ constexpr uint32_t kNoFrame = UINT32_MAX;
 class UnitIndex {
  public:
   // twoStreams: units pair the base stream's with the dependent stream's, by position.
-  explicit UnitIndex(bool twoStreams = false)
-      : twoStreams_(twoStreams), dependent_(h264::CutMode::kDependent) {}
+  explicit UnitIndex(bool twoStreams = false, Codec codec = Codec::kH264)
+      : twoStreams_(twoStreams), base_(h264::CutMode::kStream, codec), dependent_(h264::CutMode::kDependent) {}
 
   StreamScanner& Base() { return base_; }
   StreamScanner& Dependent() { return dependent_; }

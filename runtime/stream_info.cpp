@@ -4,6 +4,7 @@
 #include <numeric>
 
 #include "bits.h"
+#include "hevc_sps.h"
 
 namespace swrt {
 
@@ -30,29 +31,6 @@ void SetRate(std::uint64_t n, std::uint64_t d, StreamInfo& info) {
   if (n == 0 || d == 0) return;
   info.frameRateN = static_cast<std::uint32_t>(n);
   info.frameRateD = static_cast<std::uint32_t>(d);
-}
-
-void SkipHevcProfileTierLevel(BitReader& r, std::uint32_t maxSubLayersMinus1, StreamInfo* info) {
-  r.U(2);                                      // general_profile_space
-  r.U(1);                                      // general_tier_flag
-  std::uint32_t profile = r.U(5);
-  r.Skip(32 + 4 + 43 + 1);
-  std::uint32_t level = r.U(8);
-  if (info) {
-    info->profile = static_cast<std::uint16_t>(profile);
-    info->level = static_cast<std::uint16_t>(level / 3);
-  }
-  bool profilePresent[8] = {}, levelPresent[8] = {};
-  for (std::uint32_t i = 0; i < maxSubLayersMinus1; ++i) {
-    profilePresent[i] = r.Flag();
-    levelPresent[i] = r.Flag();
-  }
-  if (maxSubLayersMinus1 > 0)
-    for (std::uint32_t i = maxSubLayersMinus1; i < 8; ++i) r.U(2);
-  for (std::uint32_t i = 0; i < maxSubLayersMinus1; ++i) {
-    if (profilePresent[i]) r.Skip(88);
-    if (levelPresent[i]) r.Skip(8);
-  }
 }
 
 void SkipHevcScalingListData(BitReader& r) {
@@ -114,36 +92,30 @@ bool ParseHevcSps(const std::uint8_t* nal, std::size_t len, StreamInfo& info) {
   Unescape(nal + 2, len - 2, rbsp);
   BitReader r(rbsp.data(), rbsp.size());
   info = StreamInfo{};
-  r.U(4);  // sps_video_parameter_set_id
-  std::uint32_t maxSubLayersMinus1 = r.U(3);
-  if (maxSubLayersMinus1 > 6) return false;
-  r.U(1);
-  SkipHevcProfileTierLevel(r, maxSubLayersMinus1, &info);
-  if (r.Ue() > 15) return false;  // sps_seq_parameter_set_id
-  info.chromaFormat = r.Ue();
-  if (info.chromaFormat > 3) return false;
-  if (info.chromaFormat == 3) r.U(1);
-  info.width = r.Ue();
-  info.height = r.Ue();
-  if (r.Error() || info.width == 0 || info.height == 0 || info.width > 16888 || info.height > 16888) return false;
+  HevcSpsHead head;
+  if (!ReadHevcSpsHead(r, head)) return false;
+  const std::uint32_t maxSubLayersMinus1 = head.maxSubLayersMinus1;
+  info.profile = static_cast<std::uint16_t>(head.profile);
+  info.level = static_cast<std::uint16_t>(head.level / 3);
+  info.chromaFormat = head.chromaFormat;
+  info.width = head.width;
+  info.height = head.height;
   info.cropW = info.width;
   info.cropH = info.height;
-  if (r.Flag()) {
+  if (head.conformanceWindow) {
     const std::uint32_t subW = info.chromaFormat == 1 || info.chromaFormat == 2 ? 2 : 1;
     const std::uint32_t subH = info.chromaFormat == 1 ? 2 : 1;
-    std::uint64_t left = r.Ue() * std::uint64_t{subW}, right = r.Ue() * std::uint64_t{subW};
-    std::uint64_t top = r.Ue() * std::uint64_t{subH}, bottom = r.Ue() * std::uint64_t{subH};
+    std::uint64_t left = head.cropLeft * std::uint64_t{subW}, right = head.cropRight * std::uint64_t{subW};
+    std::uint64_t top = head.cropTop * std::uint64_t{subH}, bottom = head.cropBottom * std::uint64_t{subH};
     if (left + right >= info.width || top + bottom >= info.height) return false;
     info.cropX = static_cast<std::uint32_t>(left);
     info.cropY = static_cast<std::uint32_t>(top);
     info.cropW = static_cast<std::uint32_t>(info.width - left - right);
     info.cropH = static_cast<std::uint32_t>(info.height - top - bottom);
   }
-  info.bitDepthLuma = r.Ue() + 8;
-  info.bitDepthChroma = r.Ue() + 8;
-  if (r.Error() || info.bitDepthLuma > 16 || info.bitDepthChroma > 16) return false;
-  std::uint32_t log2MaxPocLsb = r.Ue() + 4;
-  if (log2MaxPocLsb > 16) return false;
+  info.bitDepthLuma = head.bitDepthLuma;
+  info.bitDepthChroma = head.bitDepthChroma;
+  const std::uint32_t log2MaxPocLsb = head.log2MaxPocLsb;
   bool orderingInfo = r.Flag();
   for (std::uint32_t i = orderingInfo ? 0 : maxSubLayersMinus1; i <= maxSubLayersMinus1; ++i) {
     r.Ue();

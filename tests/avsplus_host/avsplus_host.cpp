@@ -223,12 +223,16 @@ int Run(const Options& options, IScriptEnvironment* env) {
     const AVSValue clipArg(clip);
     const std::string pixelType = env->Invoke("PixelType", AVSValue(&clipArg, 1)).AsString("");
     std::vector<int> frames;  // the order's form was checked before the script ran
-    FrameOrder(options.order, vi.HasVideo() ? vi.num_frames : 0, frames);
+    if (vi.HasVideo()) FrameOrder(options.order, vi.num_frames, frames);
     std::printf("clip width=%d height=%d fps=%u/%u frames=%d pixel_type=%s\n", vi.width, vi.height,
                 vi.fps_numerator, vi.fps_denominator, vi.num_frames, pixelType.c_str());
     std::fflush(stdout);
     for (int n : frames) {
       const PVideoFrame frame = clip->GetFrame(n, env);
+      if (!frame) {
+        std::fprintf(stderr, "avsplus-host: the clip gave no frame %d\n", n);
+        return 1;
+      }
       PrintFrame(n, frame, vi);
       if (options.props) PrintProps(frame, env);
       std::fflush(stdout);
@@ -241,6 +245,10 @@ int Run(const Options& options, IScriptEnvironment* env) {
   } catch (const std::exception& error) {
     std::fflush(stdout);
     std::fprintf(stderr, "avsplus-host: %s\n", error.what());
+    return 1;
+  } catch (...) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "avsplus-host: an exception that is not an AviSynth+ error\n");
     return 1;
   }
 }

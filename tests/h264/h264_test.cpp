@@ -5,6 +5,7 @@
 #include <random>
 #include <string>
 
+#include "access_units.h"
 #include "bits.h"
 #include "mvc_writer.h"
 #include "parameter_sets.h"
@@ -157,6 +158,45 @@ TEST(H264Multiview, ViewDescriptionReadsBack) {
     EXPECT_EQ(parsed.ops[i].targetViews, s.ops[i].targetViews) << i;
     EXPECT_EQ(parsed.ops[i].numViews, s.ops[i].numViews) << i;
   }
+}
+
+// Where the cutter opens units, for NAL units given as (header byte, first_mb_in_slice is 0);
+// offsets are the units' positions in the list.
+std::vector<std::uint64_t> Cuts(CutMode mode, std::initializer_list<std::pair<std::uint8_t, bool>> nals) {
+  AccessUnitCutter cutter(mode);
+  std::vector<std::uint64_t> cuts;
+  std::uint64_t at = 0, begin = 0;
+  for (const auto& [header, first] : nals) {
+    NalStart nal;
+    nal.offset = at++;
+    nal.header = header;
+    nal.firstMbZero = first;
+    if (cutter.Push(nal, begin)) cuts.push_back(begin);
+  }
+  return cuts;
+}
+
+TEST(H264AccessUnits, TheCutterFollowsBothViews) {
+  using V = std::vector<std::uint64_t>;
+  const bool first = true, later = false;
+  // Delimited: a second slice of a picture stays; the next delimiter opens a unit.
+  EXPECT_EQ(Cuts(CutMode::kStream, {{0x09, 0}, {0x67, 0}, {0x68, 0}, {0x65, first}, {0x65, later}, {0x09, 0}, {0x41, first}}),
+            (V{0, 5}));
+  // No delimiters: parameter sets and SEI behind a picture open the next unit, with them.
+  EXPECT_EQ(Cuts(CutMode::kStream, {{0x67, 0}, {0x68, 0}, {0x65, first}, {0x06, 0}, {0x68, 0}, {0x41, first}, {0x41, first}}),
+            (V{0, 3, 6}));
+  // Interleaved views: a subset SPS and PPS between the base and dependent slices belong to the
+  // same instant; a prefix unit behind the dependent slices opens the next.
+  EXPECT_EQ(Cuts(CutMode::kStream, {{0x6E, 0}, {0x65, first}, {0x6F, 0}, {0x68, 0}, {0x74, first}, {0x74, later},
+                                    {0x6E, 0}, {0x41, first}, {0x74, first}}),
+            (V{0, 6}));
+  // End of sequence closes its unit.
+  EXPECT_EQ(Cuts(CutMode::kStream, {{0x65, first}, {0x0A, 0}, {0x41, later}}), (V{0, 2}));
+  // The dependent view alone: type 24 opens units, or without it a slice extension of a new picture.
+  EXPECT_EQ(Cuts(CutMode::kDependent, {{0x18, 0}, {0x6F, 0}, {0x74, first}, {0x18, 0}, {0x74, first}}), (V{0, 3}));
+  EXPECT_EQ(Cuts(CutMode::kDependent, {{0x68, 0}, {0x74, first}, {0x74, later}, {0x68, 0}, {0x74, first}}), (V{0, 3}));
+  // Base slices in a dependent file do not cut it.
+  EXPECT_EQ(Cuts(CutMode::kDependent, {{0x74, first}, {0x65, first}, {0x74, later}}), (V{0}));
 }
 
 }  // namespace

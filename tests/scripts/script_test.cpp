@@ -96,8 +96,8 @@ TEST(Scripts, ThePluginBuiltAgainstAviSynthPlusOwnHeaderServesTheSameFrames) {
 }
 
 // Both scripts of the first test, run in the real AviSynth+ library with `plugin` loaded, must
-// serve exactly the frames our harness decodes in order. The host program's RPATH names only the
-// library's folder, so the plugin also finds its runtime beside itself here ($ORIGIN).
+// serve exactly the frames our harness decodes in order. Outside sanitizer builds the host program's
+// RPATH names only the library's folder, so the plugin also finds its runtime beside itself ($ORIGIN).
 void ExpectRealHostServesTheInOrderFrames(const std::string& plugin) {
   if (!avsplus_host::RealHostAvailable()) GTEST_SKIP() << avsplus_host::kRealHostMissing;
   if (plugin.empty()) GTEST_SKIP() << "this plugin build needs ../shared/avisynthplus-3.7.5";
@@ -141,6 +141,39 @@ TEST(RealHost, ThePluginsErrorReachesTheHostAsItsExactText) {
                                                false, {plugin});
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.error, "Korvala: Can't open Source File");
+  }
+}
+
+// The scripts that ask for frames out of order, in the real library: Reverse() under Prefetch, a
+// splice of the second half before the first, jumps; both file forms of a stereo stream with
+// IDR units to seek to, counted from the stream, against the same clip asked in order.
+TEST(RealHost, FramesInAnyOrderAreTheInOrderFrames) {
+  if (!avsplus_host::RealHostAvailable()) GTEST_SKIP() << avsplus_host::kRealHostMissing;
+  const std::string stem = kShared + "/media/mvc/mvc_idr_periodic";
+  if (!Exists(stem + ".264")) GTEST_SKIP() << "the shared stereo stream mvc/mvc_idr_periodic is not present";
+  for (const std::string& source : {"\"" + stem + ".base.h264\", \"" + stem + ".dep.mvc\"", "\"" + stem + ".264\""}) {
+    SCOPED_TRACE(source);
+    const std::string clip = "c = Korvala(" + source + ", ViewId=2)\n";
+    const avsplus_host::RealHostResult inOrder = avsplus_host::RunRealHost(clip + "c", "forward", false, {KORVALA_PLUGIN_PATH});
+    ASSERT_EQ(inOrder.exitCode, 0) << inOrder.error;
+    ASSERT_EQ(inOrder.clip.numFrames, 48);  // 24 units, both views
+    struct Run {
+      const char* script;
+      const char* order;
+      int (*frame)(int n);  // the clip's frame that script frame n shows
+    };
+    const Run runs[] = {
+        {"c.Reverse().Prefetch(4)", "forward", [](int n) { return 47 - n; }},
+        {"Trim(c, 24, 0) ++ Trim(c, 0, 23)", "forward", [](int n) { return (n + 24) % 48; }},
+        {"c", "random:7:40", [](int n) { return n; }},
+    };
+    for (const Run& r : runs) {
+      SCOPED_TRACE(r.script);
+      const avsplus_host::RealHostResult run = avsplus_host::RunRealHost(clip + r.script, r.order, false, {KORVALA_PLUGIN_PATH});
+      ASSERT_EQ(run.exitCode, 0) << run.error;
+      for (const avsplus_host::RealHostFrame& frame : run.frames)
+        ASSERT_EQ(frame.planes, inOrder.frames[r.frame(frame.n)].planes) << "frame " << frame.n;
+    }
   }
 }
 

@@ -99,6 +99,85 @@ TEST_P(AnyOrder, EveryFrameEqualsItsInOrderFrame) {
   }
 }
 
+// Single-view streams with a random access point every 10 frames (open GOPs for AVC and HEVC,
+// MPEG-2 GOPs with B pictures before their I picture): counted, in order equal to ffmpeg's
+// decode, and in any order equal to the in-order frames.
+TEST(AnyOrderSingleView, AvcHevcAndMpeg2) {
+  struct Case {
+    const char* name;
+    const char* options;
+  };
+  const Case cases[] = {
+      {"ra_avc.h264", "-c:v libx264 -preset veryfast -bf 3 -g 10 -x264-params open-gop=1:scenecut=0:log-level=none"},
+      {"ra_hevc.hevc", "-c:v libx265 -preset ultrafast -bf 3 -g 10 -x265-params open-gop=1:scenecut=0:log-level=none"},
+      {"ra_mpeg2.m2v", "-c:v mpeg2video -bf 2 -g 10 -q:v 4"},
+  };
+  const int frames = 40;
+  avshost::Host host;
+  host.LoadPlugin(kPlugin);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = MakeStream(c.name, "320x240", frames, c.options);
+    ASSERT_FALSE(path.empty()) << "ffmpeg could not encode " << c.name;
+    std::vector<std::uint8_t> ffmpeg;
+    ASSERT_TRUE(FfmpegDecode(path, "yuv420p", ffmpeg));
+    avshost::Clip inOrder = host.Invoke("Korvala", {path});
+    ASSERT_EQ(inOrder.GetVideoInfo().num_frames, frames);
+    std::vector<std::vector<std::uint8_t>> expected;
+    std::vector<std::uint8_t> all;
+    for (int n = 0; n < frames; ++n) {
+      expected.push_back(FrameBytes(inOrder.GetFrame(n)));
+      all.insert(all.end(), expected.back().begin(), expected.back().end());
+    }
+    ASSERT_TRUE(all == ffmpeg);
+    for (const std::vector<int>& order : Orders(frames)) {
+      avshost::Clip clip = host.Invoke("Korvala", {path});
+      for (int n : order) ASSERT_TRUE(FrameBytes(clip.GetFrame(n)) == expected[n]) << "frame " << n;
+    }
+  }
+}
+
+// Cut and garbled files: whatever is asked, a frame comes (decoded, concealed or blank), never a
+// crash or a hang; a negative NumFrames is refused.
+TEST(AnyOrderDamaged, CutAndGarbledFilesServeEveryRequest) {
+  const std::string base = SharedMedia("mvc/mvc_ibbp_cabac.base.h264");
+  const std::string dependent = SharedMedia("mvc/mvc_ibbp_cabac.dep.mvc");
+  if (base.empty() || dependent.empty()) GTEST_SKIP() << "shared test media mvc/mvc_ibbp_cabac is not present";
+  std::vector<std::uint8_t> b, d;
+  ASSERT_TRUE(ReadFile(base, b) && ReadFile(dependent, d));
+  const std::string dir = BuildDir();
+  auto write = [&](const std::string& name, const std::vector<std::uint8_t>& bytes) {
+    const std::string path = dir + "/damaged_" + name;
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (f) {
+      std::fwrite(bytes.data(), 1, bytes.size(), f);
+      std::fclose(f);
+    }
+    return path;
+  };
+  std::vector<std::uint8_t> garbled = b;
+  for (std::size_t i = garbled.size() / 3; i < garbled.size(); i += 997) garbled[i] ^= 0x5A;
+  const std::string cutBase = write("cut.base.h264", std::vector<std::uint8_t>(b.begin(), b.begin() + b.size() / 2 + 17));
+  const std::string cutDep = write("cut.dep.mvc", std::vector<std::uint8_t>(d.begin(), d.begin() + d.size() / 3));
+  const std::string garbledBase = write("garbled.base.h264", garbled);
+  avshost::Host host;
+  host.LoadPlugin(kPlugin);
+  for (const auto& [avc, mvc] : {std::pair{cutBase, dependent}, std::pair{base, cutDep}, std::pair{garbledBase, dependent}}) {
+    SCOPED_TRACE(avc + " " + mvc);
+    avshost::Clip clip = host.Invoke("Korvala", {avc, mvc, 0, 2});
+    const int count = clip.GetVideoInfo().num_frames;
+    EXPECT_GT(count, 0);
+    for (const std::vector<int>& order : Orders(count + 4))  // a few frames past the end too
+      for (int n : order) EXPECT_FALSE(FrameBytes(clip.GetFrame(n)).empty());
+  }
+  try {
+    host.Invoke("Korvala", {base, dependent, -1, 0});
+    ADD_FAILURE() << "a negative NumFrames was taken";
+  } catch (const avshost::ScriptError& e) {
+    EXPECT_STREQ(e.what(), "Korvala: ERROR -> NumFrames must be a frame count (0 counts the stream)");
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Shared, AnyOrder, ::testing::ValuesIn(kStreams), [](const auto& info) {
   std::string name = info.param.name;
   name = name.substr(name.find('/') + 1);
