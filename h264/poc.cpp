@@ -10,6 +10,30 @@ std::int32_t Clamp(std::int64_t v) {
 }
 }  // namespace
 
+void PocType1(const Sps& sps, const SliceHeader& h, std::int64_t frameNumOffset, bool reference, std::int64_t& top,
+              std::int64_t& bottom) {
+  const std::int64_t cycle = static_cast<std::int64_t>(sps.offsetForRefFrame.size());
+  std::int64_t absFrameNum = cycle ? frameNumOffset + h.frameNum : 0;
+  if (!reference && absFrameNum > 0) --absFrameNum;
+  std::int64_t expected = 0;
+  if (absFrameNum > 0) {
+    std::int64_t perCycle = 0;
+    for (std::int32_t o : sps.offsetForRefFrame) perCycle += o;
+    const std::int64_t cycles = (absFrameNum - 1) / cycle, inCycle = (absFrameNum - 1) % cycle;
+    expected = cycles * perCycle;
+    for (std::int64_t i = 0; i <= inCycle; ++i) expected += sps.offsetForRefFrame[static_cast<std::size_t>(i)];
+  }
+  if (!reference) expected += sps.offsetForNonRefPic;
+  if (!h.fieldPic) {
+    top = expected + h.deltaPoc[0];
+    bottom = top + sps.offsetForTopToBottomField + h.deltaPoc[1];
+  } else if (!h.bottomField) {
+    top = bottom = expected + h.deltaPoc[0];
+  } else {
+    top = bottom = expected + sps.offsetForTopToBottomField + h.deltaPoc[0];
+  }
+}
+
 PocCounter::Result PocCounter::Next(const Sps& sps, const SliceHeader& h, bool idr, std::uint32_t refIdc) {
   const bool mmco5 = h.MmcoReset();
   const bool bottomField = h.fieldPic && h.bottomField;
@@ -40,27 +64,7 @@ PocCounter::Result PocCounter::Next(const Sps& sps, const SliceHeader& h, bool i
     std::int64_t offset = 0;
     if (!idr) offset = prevFrameNum_ > h.frameNum ? prevFrameNumOffset_ + maxFrameNum : prevFrameNumOffset_;
     if (sps.pocType == 1) {
-      const std::size_t cycle = sps.offsetForRefFrame.size();
-      std::int64_t abs = cycle != 0 ? offset + h.frameNum : 0;
-      if (refIdc == 0 && abs > 0) --abs;
-      std::int64_t expected = 0;
-      if (abs > 0) {
-        std::int64_t perCycle = 0;
-        for (std::int32_t d : sps.offsetForRefFrame) perCycle += d;
-        const std::int64_t cycles = (abs - 1) / static_cast<std::int64_t>(cycle);
-        const std::size_t inCycle = static_cast<std::size_t>((abs - 1) % static_cast<std::int64_t>(cycle));
-        expected = cycles * perCycle;
-        for (std::size_t i = 0; i <= inCycle; ++i) expected += sps.offsetForRefFrame[i];
-      }
-      if (refIdc == 0) expected += sps.offsetForNonRefPic;
-      if (!h.fieldPic) {
-        top = expected + h.deltaPoc[0];
-        bottom = top + sps.offsetForTopToBottomField + h.deltaPoc[1];
-      } else if (!h.bottomField) {
-        top = bottom = expected + h.deltaPoc[0];
-      } else {
-        top = bottom = expected + sps.offsetForTopToBottomField + h.deltaPoc[0];
-      }
+      PocType1(sps, h, offset, refIdc != 0, top, bottom);
     } else {
       const std::int64_t t = idr ? 0 : refIdc == 0 ? 2 * (offset + h.frameNum) - 1 : 2 * (offset + h.frameNum);
       top = bottom = t;

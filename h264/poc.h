@@ -9,6 +9,10 @@
 
 namespace h264 {
 
+// pic_order_cnt_type 1: the picture's top and bottom counts from its FrameNumOffset.
+void PocType1(const Sps& sps, const SliceHeader& h, std::int64_t frameNumOffset, bool reference, std::int64_t& top,
+              std::int64_t& bottom);
+
 class PocCounter {
  public:
   struct Result {

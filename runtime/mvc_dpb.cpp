@@ -1,5 +1,7 @@
 #include "mvc_dpb.h"
 
+#include "poc.h"
+
 #include <algorithm>
 
 namespace swrt {
@@ -183,26 +185,7 @@ void MvcDpb::ComputePoc(ViewState& vs, const PictureStart& start) {
     top = pocMsb_ + lsb;
     bottom = h.fieldPic ? top : top + h.deltaPocBottom;
   } else if (sps.pocType == 1) {
-    const std::int64_t cycle = static_cast<std::int64_t>(sps.offsetForRefFrame.size());
-    std::int64_t absFrameNum = cycle ? frameNumOffset_ + h.frameNum : 0;
-    if (!ref && absFrameNum > 0) --absFrameNum;
-    std::int64_t expected = 0;
-    if (absFrameNum > 0) {
-      std::int64_t perCycle = 0;
-      for (std::int32_t o : sps.offsetForRefFrame) perCycle += o;
-      const std::int64_t cycles = (absFrameNum - 1) / cycle, inCycle = (absFrameNum - 1) % cycle;
-      expected = cycles * perCycle;
-      for (std::int64_t i = 0; i <= inCycle; ++i) expected += sps.offsetForRefFrame[static_cast<std::size_t>(i)];
-    }
-    if (!ref) expected += sps.offsetForNonRefPic;
-    if (!h.fieldPic) {
-      top = expected + h.deltaPoc[0];
-      bottom = top + sps.offsetForTopToBottomField + h.deltaPoc[1];
-    } else if (!h.bottomField) {
-      top = bottom = expected + h.deltaPoc[0];
-    } else {
-      top = bottom = expected + sps.offsetForTopToBottomField + h.deltaPoc[0];
-    }
+    h264::PocType1(sps, h, frameNumOffset_, ref, top, bottom);
   } else {
     std::int64_t temp = start.idr ? 0 : 2 * (frameNumOffset_ + h.frameNum) - (ref ? 0 : 1);
     top = bottom = temp;

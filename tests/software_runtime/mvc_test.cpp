@@ -9,38 +9,12 @@
 
 #include "avs_host.h"
 #include "media.h"
+#include "stereo_streams.h"
 
 namespace swrt_test {
 namespace {
 
 const std::string kPlugin = std::string(KORVALA_BINARY_DIR) + "/plugin/libkorvala.so";
-
-struct Stream {
-  const char* name;
-  int frames;  // per view
-  const char* base;
-  const char* dependent;
-};
-
-// MD5 of each view's frames from the H.264 reference decoder (../shared/media/mvc/README.md).
-const Stream kStreams[] = {
-    {"mvc_ipp_cavlc", 24, "8f7cba22d01cbfb4e04426b75915f7ba", "aa19893eafff58e34b9118e0ab52c709"},
-    {"mvc_ibbp_cabac", 24, "d18884fae6452e03797ba4da919e9e87", "d0a0fa2a09744858aa687fec8d02f9eb"},
-    {"mvc_hierb_spatial", 25, "64715dcd7a616c96fdbab1cf72a9c6be", "1774738febfff4734abd8f9a5faa085b"},
-    {"mvc_field", 16, "0067af09904da49256cd6e3d7cfa40f2", "2e52049aa22b729561e919219a8620ac"},
-    {"mvc_idr_periodic", 24, "686549ef67e93292ac0d33c37f5570d8", "6d6d4dda6e92281a3e1d955f178c9e57"},
-    {"mvc_1080p", 48, "d8169ec55d4064fb2648078592b82909", "926af376de5ab104add71876e640888f"},
-};
-
-void AppendFrame(const avshost::Frame& frame, std::vector<std::uint8_t>& out) {
-  for (int plane : {PLANAR_Y, PLANAR_U, PLANAR_V}) {
-    const avshost::PlaneView v = frame.Plane(plane);
-    for (int y = 0; y < v.height; ++y) {
-      const std::uint8_t* row = v.ptr + static_cast<std::ptrdiff_t>(y) * v.pitch;
-      out.insert(out.end(), row, row + v.rowSize);
-    }
-  }
-}
 
 // The frames of a clip, sorted into the views they alternate between.
 struct Views {

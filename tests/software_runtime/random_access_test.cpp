@@ -10,6 +10,7 @@
 
 #include "avs_host.h"
 #include "media.h"
+#include "stereo_streams.h"
 
 namespace swrt_test {
 namespace {
@@ -18,33 +19,26 @@ const std::string kPlugin = std::string(KORVALA_BINARY_DIR) + "/plugin/libkorval
 
 std::vector<std::uint8_t> FrameBytes(const avshost::Frame& frame) {
   std::vector<std::uint8_t> out;
-  for (int plane : {PLANAR_Y, PLANAR_U, PLANAR_V}) {
-    const avshost::PlaneView v = frame.Plane(plane);
-    for (int y = 0; y < v.height; ++y) {
-      const std::uint8_t* row = v.ptr + static_cast<std::ptrdiff_t>(y) * v.pitch;
-      out.insert(out.end(), row, row + v.rowSize);
-    }
-  }
+  AppendFrame(frame, out);
   return out;
 }
 
-struct Stream {
-  const char* name;  // under the shared media folder, without the endings
-  int frames;        // per view
-  const char* base;
-  const char* dependent;
-};
-
-const Stream kStreams[] = {
-    {"mvc/mvc_ipp_cavlc", 24, "8f7cba22d01cbfb4e04426b75915f7ba", "aa19893eafff58e34b9118e0ab52c709"},
-    {"mvc/mvc_ibbp_cabac", 24, "d18884fae6452e03797ba4da919e9e87", "d0a0fa2a09744858aa687fec8d02f9eb"},
-    {"mvc/mvc_hierb_spatial", 25, "64715dcd7a616c96fdbab1cf72a9c6be", "1774738febfff4734abd8f9a5faa085b"},
-    {"mvc/mvc_field", 16, "0067af09904da49256cd6e3d7cfa40f2", "2e52049aa22b729561e919219a8620ac"},
-    {"mvc/mvc_idr_periodic", 24, "686549ef67e93292ac0d33c37f5570d8", "6d6d4dda6e92281a3e1d955f178c9e57"},
-    {"mvc/mvc_1080p", 48, "d8169ec55d4064fb2648078592b82909", "926af376de5ab104add71876e640888f"},
-    {"MVCDS-5", 9, "4a15b286d65dc66099398e5ac008c06f", "e076cb77e0e944c93c49590abe163199"},
-    {"MVCRP_2", 250, "b89fdf72007d76e4611237ca113a9e47", "5dc61db7e682982679042ef554968245"},
-};
+// The stereo streams of ../shared/media/mvc and the two conformance pairs beside them.
+std::vector<Stream> AllStreams() {
+  static const std::vector<std::string> names = [] {
+    std::vector<std::string> n;
+    for (const Stream& s : kStreams) n.push_back(std::string("mvc/") + s.name);
+    return n;
+  }();
+  std::vector<Stream> all;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    all.push_back(kStreams[i]);
+    all.back().name = names[i].c_str();
+  }
+  all.push_back({"MVCDS-5", 9, "4a15b286d65dc66099398e5ac008c06f", "e076cb77e0e944c93c49590abe163199"});
+  all.push_back({"MVCRP_2", 250, "b89fdf72007d76e4611237ca113a9e47", "5dc61db7e682982679042ef554968245"});
+  return all;
+}
 
 // The orders a script asks in: backwards, the second half spliced before the first, jumps.
 // Streams with one random access point make every jump back decode from their start.
@@ -178,7 +172,7 @@ TEST(AnyOrderDamaged, CutAndGarbledFilesServeEveryRequest) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Shared, AnyOrder, ::testing::ValuesIn(kStreams), [](const auto& info) {
+INSTANTIATE_TEST_SUITE_P(Shared, AnyOrder, ::testing::ValuesIn(AllStreams()), [](const auto& info) {
   std::string name = info.param.name;
   name = name.substr(name.find('/') + 1);
   std::replace(name.begin(), name.end(), '-', '_');
