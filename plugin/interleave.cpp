@@ -51,39 +51,13 @@ uint32_t FirstOfType(const std::vector<NalEntry>& table, uint8_t type) {
 
 enum class View { Base, Dependent };
 
-// pic_parameter_set_id of a PPS NAL unit (its first field); UINT32_MAX when unreadable.
-uint32_t PpsId(const uint8_t* nal, uint32_t length) {
-  uint32_t bit = 8, zeros = 0;
-  auto at = [&](uint32_t b) { return (nal[b >> 3] >> (7 - (b & 7))) & 1; };
-  while (bit < length * 8 && !at(bit) && zeros < 16) {
-    ++zeros;
-    ++bit;
-  }
-  if (bit >= length * 8 || zeros >= 16 || bit + 1 + zeros > length * 8) return kNone;
-  uint32_t value = 1;
-  for (uint32_t i = 0; i < zeros; ++i) value = (value << 1) | at(bit + 1 + i);
-  return value - 1;
-}
-
-// A dependent-view PPS whose id a base-view PPS of the unit uses with other contents: it must
-// follow the base view's slices, or they would be read with it.
-bool Collides(const UnitSpan& base, const UnitSpan& dependent, const NalTables& tables, const NalEntry& pps) {
-  const uint8_t* p = dependent.data + pps.offset;
-  const uint32_t id = PpsId(p, pps.length);
-  for (const NalEntry& b : tables.base) {
-    if (b.type != 8) continue;
-    const uint8_t* q = base.data + b.offset;
-    if (PpsId(q, b.length) == id && (b.length != pps.length || std::memcmp(p, q, pps.length) != 0)) return true;
-  }
-  return false;
-}
-
 // Calls emit(view, entry) for every written NAL unit, in the order of the merged unit: the
-// delimiter, every parameter set (a dependent PPS whose id the base view uses differently
-// waits behind the base slices), the base view's SEI and slices, the dependent view's, the
-// ends of sequence. Everything else (prefix units, the dependent view's delimiter) is left out.
+// delimiter, the SPSs and subset SPSs, the base view's PPSs, SEI and slices, then the dependent
+// view's PPSs (behind the base slices, so that one taking an id the base view uses does not
+// change what the base slices read), SEI and slices, the ends of sequence. Everything else
+// (prefix units, the dependent view's delimiter) is left out.
 template <typename Emit>
-void ForEachSelected(const UnitSpan& base, const UnitSpan& dependent, const NalTables& tables, Emit&& emit) {
+void ForEachSelected(const NalTables& tables, Emit&& emit) {
   auto table = [&](View view) -> const std::vector<NalEntry>& {
     return view == View::Base ? tables.base : tables.dependent;
   };
@@ -96,19 +70,14 @@ void ForEachSelected(const UnitSpan& base, const UnitSpan& dependent, const NalT
       for (uint8_t type : types)
         if (entry.type == type) emit(view, entry);
   };
-  auto dependentPps = [&](bool late) {
-    for (const NalEntry& entry : tables.dependent)
-      if (entry.type == 8 && Collides(base, dependent, tables, entry) == late) emit(View::Dependent, entry);
-  };
   first(View::Base, 9);
   all(View::Base, {7});
   all(View::Dependent, {15});
   all(View::Base, {8});
-  dependentPps(false);
   all(View::Base, {6});
   all(View::Base, {1});
   all(View::Base, {5});
-  dependentPps(true);
+  all(View::Dependent, {8});
   all(View::Dependent, {6});
   all(View::Dependent, {20});
   all(View::Base, {10});
@@ -141,9 +110,9 @@ void SplitViews(UnitSpan& base, UnitSpan& dependent, NalTables& tables) {
   SplitUnit(dependent, tables.dependent);
 }
 
-uint64_t InterleavedSize(const UnitSpan& base, const UnitSpan& dependent, const NalTables& tables) {
+uint64_t InterleavedSize(const NalTables& tables) {
   uint64_t size = 0;
-  ForEachSelected(base, dependent, tables, [&](View, const NalEntry& entry) { size += 4 + uint64_t{entry.length}; });
+  ForEachSelected(tables, [&](View, const NalEntry& entry) { size += 4 + uint64_t{entry.length}; });
   return size;
 }
 
@@ -151,7 +120,7 @@ void WriteInterleaved(const UnitSpan& base, const UnitSpan& dependent, const Nal
                       mfxBitstream& bitstream) {
   static const uint8_t kStartCode[4] = {0, 0, 0, 1};
   uint8_t* out = bitstream.Data + bitstream.DataLength;
-  ForEachSelected(base, dependent, tables, [&](View view, const NalEntry& entry) {
+  ForEachSelected(tables, [&](View view, const NalEntry& entry) {
     const uint8_t* src = (view == View::Base ? base.data : dependent.data) + entry.offset;
     std::memcpy(out, kStartCode, 4);
     std::memcpy(out + 4, src, entry.length);

@@ -31,7 +31,7 @@ void SplitUnit(UnitSpan& span, std::vector<NalEntry>& table);
 void SplitViews(UnitSpan& base, UnitSpan& dependent, NalTables& tables);
 
 // Bytes that WriteInterleaved appends for these two tables.
-uint64_t InterleavedSize(const UnitSpan& base, const UnitSpan& dependent, const NalTables& tables);
+uint64_t InterleavedSize(const NalTables& tables);
 
 // Writes the selected NAL units of both tables, in the fixed order, each behind 00 00 00 01,
 // at offset DataLength of the bitstream. The caller has checked the room.

@@ -94,7 +94,7 @@ AppendResult AppendUnit(ReaderState& state, const IndexedUnit& unit, bool depend
   state.m_unitMVC = UnitSpan{state.DataMVC.get(), 0, unit.size[1]};
   SplitViews(state.m_unitAVC, state.m_unitMVC, state.m_nalTables);
   // Every NAL unit is written behind a four-byte start code: the exact size decides.
-  const uint64_t size = InterleavedSize(state.m_unitAVC, state.m_unitMVC, state.m_nalTables);
+  const uint64_t size = InterleavedSize(state.m_nalTables);
   if (size > bs.MaxLength) {
     state.m_readerFault = 1;
     return AppendResult::kTooLarge;

@@ -42,7 +42,8 @@ bool Usable(const RefEntry& e) {
 void MvcJoiner::Reset() {
   for (auto& s : sps_) s = ParamSet{};
   for (auto& s : subsetSps_) s = ParamSet{};
-  for (auto& s : pps_) s = ParamSet{};
+  for (auto& table : pps_)
+    for (auto& s : table) s = ParamSet{};
   Restart();
 }
 
@@ -87,8 +88,9 @@ bool MvcJoiner::ParseComponent(Component& c) {
   std::vector<Slice> kept;
   for (Slice& s : c.slices) {
     std::uint32_t ppsId = 0;
-    if (!h264::ParseSlicePpsId(s.rbsp.data(), s.rbsp.size(), ppsId) || !pps_[ppsId].valid) return false;
-    const h264::Pps& pps = parsedPps_[ppsId];
+    if (!h264::ParseSlicePpsId(s.rbsp.data(), s.rbsp.size(), ppsId) || !pps_[c.view][ppsId].valid) return false;
+    if (!c.Pps(ppsId)) c.pps.push_back(PpsCopy{ppsId, pps_[c.view][ppsId], parsedPps_[c.view][ppsId]});
+    const h264::Pps& pps = c.Pps(ppsId)->parsed;
     const h264::Sps* sps = SpsOf(c.view, pps.spsId);
     if (!sps) return false;
     h264::SliceContext context;
@@ -146,11 +148,15 @@ void MvcJoiner::Push(const AccessUnit& unit) {
         break;
       }
       case h264::kNalPps: {
+        // Before the base view's slices a PPS serves both views; behind them it is the dependent
+        // view's alone, which may give an id the base view uses other contents.
         h264::Unescape(nal + 1, len - 1, scratch_);
         h264::Pps p;
         if (h264::ParsePps(scratch_.data(), scratch_.size(), p)) {
-          Store(pps_[p.ppsId], scratch_);
-          parsedPps_[p.ppsId] = p;
+          for (int view = base.present ? 1 : 0; view < 2; ++view) {
+            Store(pps_[view][p.ppsId], scratch_);
+            parsedPps_[view][p.ppsId] = p;
+          }
         }
         break;
       }
@@ -458,7 +464,9 @@ void MvcJoiner::JoinedMarking(StoredPicture& current, bool secondField, bool idr
 
 bool MvcJoiner::WriteParameterSets(const Component& c, std::uint32_t origPpsId, std::uint32_t& joinedPpsId,
                                    std::vector<std::uint8_t>& out) {
-  const h264::Pps& pps = parsedPps_[origPpsId];
+  const PpsCopy* copy = c.Pps(origPpsId);
+  if (!copy) return false;
+  const h264::Pps& pps = copy->parsed;
   const h264::Sps* sps = SpsOf(c.view, c.spsId);
   if (!sps) return false;
   const std::uint32_t spsId = pps.spsId;
@@ -538,8 +546,8 @@ bool MvcJoiner::WriteParameterSets(const Component& c, std::uint32_t origPpsId, 
       if (p.used && p.versions[1] == spsSlot + 1) p.versions[0] = 0;
   }
   JoinedId& jp = joinedPps_[ppsSlot];
-  if (jp.versions[0] != pps_[origPpsId].version || jp.versions[1] != spsSlot + 1) {
-    const std::vector<std::uint8_t>& rbsp = pps_[origPpsId].rbsp;
+  if (jp.versions[0] != copy->set.version || jp.versions[1] != spsSlot + 1) {
+    const std::vector<std::uint8_t>& rbsp = copy->set.rbsp;
     BitWriter& w = writer_;
     w.Clear();
     w.Ue(static_cast<std::uint32_t>(ppsSlot));
@@ -549,7 +557,7 @@ bool MvcJoiner::WriteParameterSets(const Component& c, std::uint32_t origPpsId, 
     w.CopyBits(rbsp.data(), pps.bottomFlag + 1, pps.dataEndBit);
     w.TrailingBits();
     AppendNal(0x68, w.Bytes(), out);
-    jp.versions[0] = pps_[origPpsId].version;
+    jp.versions[0] = copy->set.version;
     jp.versions[1] = spsSlot + 1;
   }
   joinedPpsId = static_cast<std::uint32_t>(ppsSlot);
@@ -557,15 +565,15 @@ bool MvcJoiner::WriteParameterSets(const Component& c, std::uint32_t origPpsId, 
 }
 
 void MvcJoiner::WriteSlice(const Slice& s, const std::vector<ListModification> mods[2], const std::vector<Mmco>& mmcos,
-                           const h264::Sps& sps, std::uint8_t nalHeader, bool joinedIdr, std::uint32_t ppsId,
-                           std::vector<std::uint8_t>& out) {
+                           const h264::Sps& sps, const h264::Pps& origPps, std::uint8_t nalHeader, bool joinedIdr,
+                           std::uint32_t ppsId, std::vector<std::uint8_t>& out) {
   // The joined stream's layout: 16-bit frame_num and pic_order_cnt_lsb, a bottom count in
   // every frame.
   h264::Sps layout = sps;
   layout.log2MaxFrameNum = 16;
   layout.pocType = 0;
   layout.log2MaxPocLsb = 16;
-  h264::Pps pps = parsedPps_[s.header.ppsId];
+  h264::Pps pps = origPps;
   pps.bottomFieldPicOrderInFramePresent = true;
   SliceHeader h = s.header;
   h.ppsId = ppsId;
@@ -710,7 +718,8 @@ void MvcJoiner::Emit(Component& c, bool expectDependent) {
   for (std::size_t i = 0; i < c.slices.size(); ++i) {
     std::uint32_t ppsId = 0;
     if (!WriteParameterSets(c, c.slices[i].header.ppsId, ppsId, out.bytes)) continue;
-    WriteSlice(c.slices[i], &mods[2 * i], mmcos, *sps, nalHeader, joinedIdr, ppsId, out.bytes);
+    WriteSlice(c.slices[i], &mods[2 * i], mmcos, *sps, c.Pps(c.slices[i].header.ppsId)->parsed, nalHeader, joinedIdr,
+               ppsId, out.bytes);
   }
   if (!second) pic->serial = out.serial;
   if (c.view == 0) lastBaseSerial_ = pic->serial;

@@ -58,6 +58,18 @@ class MvcJoiner {
     std::vector<std::uint8_t> rbsp;  // behind the NAL header (and the extension bytes)
     h264::SliceHeader header;
   };
+  struct ParamSet {
+    bool valid = false;
+    std::uint64_t version = 0;
+    std::vector<std::uint8_t> rbsp;
+  };
+  // A PPS as it stood when a view component's slices were read, kept with the component until
+  // it is written.
+  struct PpsCopy {
+    std::uint32_t id = 0;
+    ParamSet set;
+    h264::Pps parsed;
+  };
   struct Component {
     int view = 0;
     bool present = false;
@@ -71,11 +83,12 @@ class MvcJoiner {
     StoredPicture* basePicture = nullptr;  // dependent: the base view's picture of its unit
     std::uint8_t baseFields = kBothFields;
     bool broken = false;
-  };
-  struct ParamSet {
-    bool valid = false;
-    std::uint64_t version = 0;
-    std::vector<std::uint8_t> rbsp;
+    std::vector<PpsCopy> pps;
+    const PpsCopy* Pps(std::uint32_t id) const {
+      for (const PpsCopy& p : pps)
+        if (p.id == id) return &p;
+      return nullptr;
+    }
   };
   struct JoinedId {
     bool used = false;
@@ -98,19 +111,19 @@ class MvcJoiner {
                    std::vector<h264::ListModification> out[2]) const;
   void JoinedMarking(StoredPicture& current, bool secondField, bool idr, std::vector<h264::Mmco>& mmcos);
   void WriteSlice(const Slice& s, const std::vector<h264::ListModification> mods[2],
-                  const std::vector<h264::Mmco>& mmcos, const h264::Sps& sps, std::uint8_t nalHeader,
-                  bool joinedIdr, std::uint32_t ppsId, std::vector<std::uint8_t>& out);
+                  const std::vector<h264::Mmco>& mmcos, const h264::Sps& sps, const h264::Pps& origPps,
+                  std::uint8_t nalHeader, bool joinedIdr, std::uint32_t ppsId, std::vector<std::uint8_t>& out);
   std::int64_t JoinedFrameNumWrap(const StoredPicture& p) const;
   std::int64_t JoinedPicNum(const StoredPicture& p, std::uint8_t field) const;
   std::int64_t JoinedLongPicNum(const StoredPicture& p, std::uint8_t field) const;
   std::uint32_t AllocateLongIdx();
 
-  // Parameter sets as received; PPS ids are one space for both views.
+  // Parameter sets as received.
   std::array<ParamSet, 32> sps_, subsetSps_;
   std::array<h264::Sps, 32> parsedSps_;
   std::array<h264::SubsetSps, 32> parsedSubset_;
-  std::array<ParamSet, 256> pps_;
-  std::array<h264::Pps, 256> parsedPps_;
+  std::array<ParamSet, 256> pps_[2];  // by view: see Push
+  std::array<h264::Pps, 256> parsedPps_[2];
   std::uint64_t nextVersion_ = 1;
   std::array<JoinedId, 32> joinedSps_;
   std::array<JoinedId, 256> joinedPps_;

@@ -38,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   UnitSpan d{depBytes.get(), 0, static_cast<uint32_t>(dep.size())};
   NalTables tables;
   SplitViews(b, d, tables);
-  const uint64_t promised = InterleavedSize(b, d, tables);
+  const uint64_t promised = InterleavedSize(tables);
   Check(b.scanPos == b.length && d.scanPos == d.length, "scanPos after splitting");
 
   const reference::Bytes expected = reference::Merge(base, dep);

@@ -53,57 +53,32 @@ inline std::vector<Nal> SplitNals(const uint8_t* u, size_t n) {
 }
 inline std::vector<Nal> SplitNals(const Bytes& u) { return SplitNals(u.data(), u.size()); }
 
-// pic_parameter_set_id of a PPS (header byte first), or -1.
-inline long PpsIdOf(const Bytes& nal) {
-  size_t bit = 8, zeros = 0;
-  auto at = [&](size_t i) { return (nal[i / 8] >> (7 - i % 8)) & 1; };
-  while (bit < nal.size() * 8 && !at(bit)) ++zeros, ++bit;
-  if (zeros >= 16 || bit + 1 + zeros > nal.size() * 8) return -1;
-  long v = 1;
-  for (size_t i = 0; i < zeros; ++i) v = v * 2 + at(bit + 1 + i);
-  return v - 1;
-}
-
-// One merged access unit: the base delimiter, every SPS, subset SPS and base PPS, the dependent
-// PPSs whose id no base PPS uses with other bytes, the base view's SEI, non-IDR and IDR slices,
-// the other dependent PPSs, the dependent SEI and slices, the ends of sequence; each behind
-// 00 00 00 01.
+// One merged access unit: the base delimiter, every SPS and subset SPS, the base view's PPSs,
+// SEI, non-IDR and IDR slices, the dependent view's PPSs, SEI and slices, the ends of sequence;
+// each behind 00 00 00 01.
 inline Bytes Merge(const uint8_t* base, size_t baseLen, const uint8_t* dep, size_t depLen) {
   const std::vector<Nal> views[2] = {SplitNals(base, baseLen), SplitNals(dep, depLen)};
   Bytes out;
-  auto put = [&](const Nal& nal) {
-    out.insert(out.end(), {0, 0, 0, 1});
-    out.insert(out.end(), nal.bytes.begin(), nal.bytes.end());
-  };
-  auto collides = [&](const Nal& pps) {
-    for (const Nal& b : views[0])
-      if (b.type == 8 && PpsIdOf(b.bytes) == PpsIdOf(pps.bytes) && b.bytes != pps.bytes) return true;
-    return false;
-  };
-  auto rows = [&](int view, std::initializer_list<uint8_t> types) {
+  auto rows = [&](int view, uint8_t type, bool once = false) {
     for (const Nal& nal : views[view])
-      for (uint8_t t : types)
-        if (nal.type == t) put(nal);
+      if (nal.type == type) {
+        out.insert(out.end(), {0, 0, 0, 1});
+        out.insert(out.end(), nal.bytes.begin(), nal.bytes.end());
+        if (once) break;
+      }
   };
-  for (const Nal& nal : views[0])
-    if (nal.type == 9) {
-      put(nal);
-      break;
-    }
-  rows(0, {7});
-  rows(1, {15});
-  rows(0, {8});
-  for (const Nal& nal : views[1])
-    if (nal.type == 8 && !collides(nal)) put(nal);
-  rows(0, {6});
-  rows(0, {1});
-  rows(0, {5});
-  for (const Nal& nal : views[1])
-    if (nal.type == 8 && collides(nal)) put(nal);
-  rows(1, {6});
-  rows(1, {20});
-  rows(0, {10});
-  rows(1, {10});
+  rows(0, 9, true);
+  rows(0, 7);
+  rows(1, 15);
+  rows(0, 8);
+  rows(0, 6);
+  rows(0, 1);
+  rows(0, 5);
+  rows(1, 8);
+  rows(1, 6);
+  rows(1, 20);
+  rows(0, 10);
+  rows(1, 10);
   return out;
 }
 inline Bytes Merge(const Bytes& base, const Bytes& dep) {

@@ -118,7 +118,7 @@ inline Bytes Merge(const Bytes& base, const Bytes& dep, NalTables* keep = nullpt
   UnitSpan b{base.data(), 0, static_cast<uint32_t>(base.size())};
   UnitSpan d{dep.data(), 0, static_cast<uint32_t>(dep.size())};
   SplitViews(b, d, tables);
-  const uint64_t size = InterleavedSize(b, d, tables);
+  const uint64_t size = InterleavedSize(tables);
   Bytes out(size + 1, 0xEE);  // one guard byte behind the promised size
   mfxBitstream bs{};
   bs.Data = out.data();

@@ -7,6 +7,8 @@
 #include "avs_host.h"
 #include "index_scan.h"
 #include "mvc_pack.h"
+#include "parameter_sets.h"
+#include "slice_header.h"
 #include "tool_test_util.h"
 
 namespace {
@@ -217,6 +219,57 @@ TEST_F(Y4mPlugin, OpenGopPairsSeekExactly) {
       ASSERT_TRUE(packed == inOrder[viewId ? n : 2 * n]) << "ViewId " << viewId << " frame " << n;
     }
   }
+}
+
+// MVC lets the dependent view's PPS take an id the base view's uses, with other contents: the
+// conformance pair with its dependent PPS renumbered from 1 to the base view's 0 (and its slices
+// with it) decodes as the original does.
+TEST_F(Y4mPlugin, ADependentPpsTakingTheBaseViewsIdDecodes) {
+  const std::string media = std::string(KORVALA_SHARED_DIR) + "/media/";
+  if (!tooltest::FileExists(media + "MVCRP_2.dep.mvc")) GTEST_SKIP() << "the shared MVCRP_2 pair is not present";
+  const tooltest::Bytes dep = tooltest::ReadFile(media + "MVCRP_2.dep.mvc");
+  tooltest::Bytes renumbered;
+  h264::SubsetSps subset;
+  h264::Pps pps;
+  for (const mvcpack::NalUnit& nal : mvcpack::SplitAnnexB(dep.data(), dep.size())) {
+    tooltest::Bytes out = {0, 0, 0, 1};
+    if (nal.type() == h264::kNalSubsetSps) {
+      ASSERT_TRUE(h264::ParseSubsetSpsNal(nal.data, nal.size, subset));
+    }
+    if (nal.type() == h264::kNalPps) {
+      ASSERT_TRUE(h264::ParsePpsNal(nal.data, nal.size, pps));
+      ASSERT_EQ(pps.ppsId, 1u);
+      const tooltest::Bytes moved = mvcpack::RenumberPps(nal, 0);
+      out.insert(out.end(), moved.begin(), moved.end());
+    } else if (nal.type() == h264::kNalSliceExtension) {
+      h264::MvcNalHeader ext;
+      ASSERT_TRUE(h264::ParseMvcNalHeader(nal.data + 1, nal.size - 1, ext));
+      std::vector<uint8_t> rbsp;
+      h264::Unescape(nal.data + 4, nal.size - 4, rbsp);
+      h264::SliceContext context;
+      context.idr = !ext.nonIdr;
+      context.refIdc = nal.refIdc();
+      context.multiview = true;
+      h264::SliceHeader h;
+      ASSERT_TRUE(h264::ParseSliceHeader(rbsp.data(), rbsp.size(), subset.sps, pps, context, h));
+      h.ppsId = 0;
+      h264::BitWriter w;
+      h264::WriteSliceHeader(h, subset.sps, pps, context, rbsp.data(), w);
+      h264::WriteSliceData(h, pps.entropyCodingMode, rbsp.data(), rbsp.size(), w);
+      out.insert(out.end(), nal.data, nal.data + 4);
+      h264::AppendEscaped(w.Bytes().data(), w.Bytes().size(), out);
+    } else {
+      out.insert(out.end(), nal.data, nal.data + nal.size);
+    }
+    renumbered.insert(renumbered.end(), out.begin(), out.end());
+  }
+  const std::string moved = dir_ + "/moved.dep.mvc";
+  tooltest::WriteFile(moved, renumbered);
+  const std::string base = media + "MVCRP_2.base.h264";
+  const std::vector<tooltest::Bytes> got = PluginFrames(base, moved, 0, 2);
+  const std::vector<tooltest::Bytes> want = PluginFrames(base, media + "MVCRP_2.dep.mvc", 0, 2);
+  ASSERT_EQ(got.size(), want.size());
+  for (size_t i = 0; i < got.size(); ++i) ASSERT_TRUE(got[i] == want[i]) << "frame " << i;
 }
 
 // One decoder holds at most 16 reference frames: two views of 9 each can't share it.
