@@ -126,7 +126,11 @@ void Korvala::StartUnits(bool restart, korvala::Codec codec) {
     m_feedDependent = pair && m_viewId != 0;
     m_index = std::make_unique<korvala::UnitIndex>(m_feedDependent, codec);
     m_scanAVC = korvala::FileScan(OpenSequential(m_pathAVC.c_str()));
-    if (m_feedDependent) m_scanMVC = korvala::FileScan(OpenSequential(m_pathMVC.c_str()));
+    m_unitsAVC = std::make_unique<korvala::FileSource>(OpenSequential(m_pathAVC.c_str()));
+    if (m_feedDependent) {
+      m_scanMVC = korvala::FileScan(OpenSequential(m_pathMVC.c_str()));
+      m_unitsMVC = std::make_unique<korvala::FileSource>(OpenSequential(m_pathMVC.c_str()));
+    }
   }
   m_feed = Feed::kUnits;
   if (restart) RewindInput();
@@ -137,10 +141,7 @@ void Korvala::RewindInput() {
   m_bitstream.DataLength = 0;
   m_nextUnit = 0;
   m_inputEnded = false;
-  if (m_feed == Feed::kRaw && m_fileAVC) {
-    std::fseek(m_fileAVC.get(), 0, SEEK_SET);
-    m_posAVC = 0;
-  }
+  if (m_feed == Feed::kRaw && m_fileAVC) std::fseek(m_fileAVC.get(), 0, SEEK_SET);
 }
 
 bool Korvala::IndexReady() {
@@ -391,6 +392,8 @@ Korvala::~Korvala() { ReleaseAll(); }
 void Korvala::ReleaseAll() {
   m_fileAVC.reset();
   m_fileMVC.reset();
+  m_unitsAVC.reset();
+  m_unitsMVC.reset();
   m_scanAVC = korvala::FileScan();
   m_scanMVC = korvala::FileScan();
   if (m_decoder) {

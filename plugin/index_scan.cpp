@@ -18,7 +18,7 @@ bool FileScan::Step(StreamScanner& scanner) {
       pos_ -= keep;
       base_ += keep;
     }
-    const size_t n = file_ ? std::fread(buf_.data() + have_, 1, buf_.size() - have_, file_.get()) : 0;
+    const size_t n = source_ ? source_->ReadAt(base_ + have_, buf_.data() + have_, buf_.size() - have_) : 0;
     have_ += n;
     if (n == 0 || have_ < buf_.size()) eof_ = true;
   }
@@ -37,7 +37,7 @@ bool FileScan::Step(StreamScanner& scanner) {
       scanner.End(base_ + have_);
       done_ = true;
       std::vector<uint8_t>().swap(buf_);  // the block is not needed again
-      file_.reset();
+      source_.reset();
       return false;
     }
     size_t end = have_;

@@ -1,19 +1,21 @@
 #pragma once
-// Feeding the index from files: each file is read block by block, and every NAL unit in it is
-// handed to the stream's scanner.
+// Feeding the index from files (or a container's streams): each is read block by block, and
+// every NAL unit in it is handed to the stream's scanner.
 #include <cstdint>
 #include <vector>
 
-#include "aligned_buffer.h"
+#include <memory>
+
+#include "byte_source.h"
 #include "unit_index.h"
 
 namespace korvala {
 
 class FileScan {
  public:
-  // Scans `file` (owned from now on) from its start.
-  explicit FileScan(FilePtr file = nullptr) : file_(std::move(file)) {}
-  bool IsOpen() const { return file_ != nullptr; }
+  // Scans a stream (owned from now on) from its start.
+  explicit FileScan(std::unique_ptr<ByteSource> source = nullptr) : source_(std::move(source)) {}
+  explicit FileScan(FilePtr file) : source_(std::make_unique<FileSource>(std::move(file))) {}
   // Scans one more block into the scanner; false once the file is done (the scanner has then
   // been told where the stream ends).
   bool Step(StreamScanner& scanner);
@@ -22,7 +24,7 @@ class FileScan {
   static constexpr size_t kBlockBytes = 8u << 20;
 
  private:
-  FilePtr file_;
+  std::unique_ptr<ByteSource> source_;
   std::vector<uint8_t> buf_;
   size_t have_ = 0;    // valid bytes in buf_
   size_t pos_ = 0;     // where the next start code is searched

@@ -14,20 +14,9 @@ void Compact(mfxBitstream& bs) {
   bs.DataOffset = 0;
 }
 
-// Reads `size` bytes at `offset` of the file into `to`; false when the file has fewer.
-bool ReadAt(std::FILE* file, uint64_t& position, uint64_t offset, uint32_t size, uint8_t* to) {
-  if (!file) return false;
-  if (position != offset) {
-#ifdef _WIN32
-    if (_fseeki64(file, static_cast<long long>(offset), SEEK_SET) != 0) return false;
-#else
-    if (fseeko(file, static_cast<off_t>(offset), SEEK_SET) != 0) return false;
-#endif
-    position = offset;
-  }
-  const size_t n = std::fread(to, 1, size, file);
-  position += n;
-  return n == size;
+// Reads `size` bytes at `offset` of the stream into `to`; false when it has fewer.
+bool ReadAt(ByteSource* source, uint64_t offset, uint32_t size, uint8_t* to) {
+  return source && source->ReadAt(offset, to, size) == size;
 }
 
 }  // namespace
@@ -53,7 +42,6 @@ mfxStatus FillRaw(ReaderState& state, mfxBitstream* bitstream) {
   // An overfull bitstream reads nothing rather than wrapping the request round.
   const uint32_t want = bs.DataLength < bs.MaxLength ? bs.MaxLength - bs.DataLength : 0;
   const size_t n = want && state.m_fileAVC ? std::fread(bs.Data + bs.DataLength, 1, want, state.m_fileAVC.get()) : 0;
-  state.m_posAVC += n;
   if (n == 0) return MFX_ERR_MORE_DATA;
   bs.DataLength += static_cast<mfxU32>(n);
   bs.TimeStamp = static_cast<mfxU64>(MFX_TIMESTAMP_UNKNOWN);
@@ -76,7 +64,7 @@ AppendResult AppendUnit(ReaderState& state, const IndexedUnit& unit, bool depend
       return AppendResult::kTooLarge;
     }
     if (unit.size[0] > room) return AppendResult::kNoRoom;
-    if (!ReadAt(state.m_fileAVC.get(), state.m_posAVC, unit.offset[0], unit.size[0], bs.Data + bs.DataLength))
+    if (!ReadAt(state.m_unitsAVC.get(), unit.offset[0], unit.size[0], bs.Data + bs.DataLength))
       return AppendResult::kReadFailed;
     bs.DataLength += unit.size[0];
     bs.TimeStamp = stamp;
@@ -87,8 +75,8 @@ AppendResult AppendUnit(ReaderState& state, const IndexedUnit& unit, bool depend
     state.m_readerFault = 1;
     return AppendResult::kTooLarge;
   }
-  if (!ReadAt(state.m_fileAVC.get(), state.m_posAVC, unit.offset[0], unit.size[0], state.DataAVC.get()) ||
-      !ReadAt(state.m_fileMVC.get(), state.m_posMVC, unit.offset[1], unit.size[1], state.DataMVC.get()))
+  if (!ReadAt(state.m_unitsAVC.get(), unit.offset[0], unit.size[0], state.DataAVC.get()) ||
+      !ReadAt(state.m_unitsMVC.get(), unit.offset[1], unit.size[1], state.DataMVC.get()))
     return AppendResult::kReadFailed;
   state.m_unitAVC = UnitSpan{state.DataAVC.get(), 0, unit.size[0]};
   state.m_unitMVC = UnitSpan{state.DataMVC.get(), 0, unit.size[1]};

@@ -5,7 +5,10 @@
 #include <cstdint>
 #include <mfxstructures.h>
 
+#include <memory>
+
 #include "aligned_buffer.h"
+#include "byte_source.h"
 #include "interleave.h"
 #include "unit_index.h"
 
@@ -23,9 +26,10 @@ struct UnitSpan {
 
 // The reading state of a clip. The clip derives from it, so the fields keep their clip names.
 struct ReaderState {
-  FilePtr m_fileAVC;  // the base-view (or only) file, read at the units' offsets
+  FilePtr m_fileAVC;  // the base-view (or only) file
   FilePtr m_fileMVC;  // the dependent-view file
-  uint64_t m_posAVC = 0, m_posMVC = 0;  // where each file stands
+  std::unique_ptr<ByteSource> m_unitsAVC;  // the base view's (or only) stream, read at the units' offsets
+  std::unique_ptr<ByteSource> m_unitsMVC;  // the dependent view's
   AlignedBytes DataAVC;  // the unit being merged, kStreamBufferBytes + kBufferSlack bytes each
   AlignedBytes DataMVC;
   UnitSpan m_unitAVC;

@@ -16,8 +16,8 @@ struct Pair {
   UnitIndex index{true};
   Pair(const Bytes& base, const Bytes& dep) {
     state.m_mvcMode = 1;
-    state.m_fileAVC = FileOf(base);
-    state.m_fileMVC = FileOf(dep);
+    state.m_unitsAVC = std::make_unique<FileSource>(FileOf(base));
+    state.m_unitsMVC = std::make_unique<FileSource>(FileOf(dep));
     const char* message = "";
     EXPECT_TRUE(AllocateUnitBuffers(state, &message));
     FileScan b(FileOf(base)), d(FileOf(dep));
@@ -64,7 +64,7 @@ TEST(ReaderAppend, AFileShorterThanItsIndexEndsTheInput) {
   const Bytes base = Cat({BaseUnit(1, {30}), BaseUnit(2, {30})});
   const Bytes dep = Cat({DepUnit(1, {20}), DepUnit(2, {20})});
   Pair p(base, dep);
-  p.state.m_fileAVC = FileOf(Bytes(base.begin(), base.end() - 5));  // the file lost its tail since
+  p.state.m_unitsAVC = std::make_unique<FileSource>(FileOf(Bytes(base.begin(), base.end() - 5)));  // lost its tail
   Bitstream bits;
   EXPECT_EQ(AppendUnit(p.state, p.index.Unit(0), true, 0, &bits.bs), AppendResult::kAppended);
   EXPECT_EQ(AppendUnit(p.state, p.index.Unit(1), true, 1, &bits.bs), AppendResult::kReadFailed);

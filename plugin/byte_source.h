@@ -1,0 +1,30 @@
+#pragma once
+// Where the index and the reader get a stream's bytes: a file, or (from a container) one view's
+// payloads laid end to end. Either is read at any offset.
+#include <cstddef>
+#include <cstdint>
+
+#include "aligned_buffer.h"
+
+namespace korvala {
+
+class ByteSource {
+ public:
+  virtual ~ByteSource() = default;
+  // Up to n bytes from offset: fewer only where the stream ends, none past it.
+  virtual size_t ReadAt(uint64_t offset, uint8_t* to, size_t n) = 0;
+};
+
+// A file of its own; a read that follows the last one goes on without seeking.
+class FileSource : public ByteSource {
+ public:
+  explicit FileSource(FilePtr file) : file_(std::move(file)) {}
+  bool IsOpen() const { return file_ != nullptr; }
+  size_t ReadAt(uint64_t offset, uint8_t* to, size_t n) override;
+
+ private:
+  FilePtr file_;
+  uint64_t position_ = 0;
+};
+
+}  // namespace korvala
