@@ -7,7 +7,7 @@ namespace h264 {
 bool AccessUnitCutter::Open(std::uint64_t at, std::uint64_t& begin) {
   begin = at;
   open_ = true;
-  baseVcl_ = otherVcl_ = ended_ = candidate_ = false;
+  baseVcl_ = otherVcl_ = ended_ = candidate_ = delimited_ = false;
   return true;
 }
 
@@ -29,7 +29,9 @@ bool AccessUnitCutter::Push(const NalStart& nal, std::uint64_t& begin) {
   } else if (mode_ == CutMode::kDependent) {
     switch (type) {
       case 24:
-        cut = vcl;
+        // A delimiter after another opens a unit even with no slices between: an empty unit
+        // (a demuxer's stand-in for a lost picture) still keeps its place beside the base view.
+        cut = vcl || delimited_;
         break;
       case 20:
       case 21:
@@ -91,6 +93,9 @@ bool AccessUnitCutter::Push(const NalStart& nal, std::uint64_t& begin) {
     case 10:
     case 11:
       ended_ = true;
+      break;
+    case 24:
+      delimited_ = true;
       break;
     default:
       break;

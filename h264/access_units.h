@@ -14,8 +14,9 @@ enum class CutMode : std::uint8_t {
   // extensions). Parameter sets and SEI behind a picture's slices open the next unit unless
   // another view's slices of the same instant follow them.
   kStream,
-  // The dependent view alone, as a Blu-ray demuxer writes it: each unit opened by NAL type 24,
-  // or, without those, by a slice extension with first_mb_in_slice 0.
+  // The dependent view alone, as a Blu-ray demuxer writes it: each unit opened by NAL type 24
+  // (one without slices too, behind another), or, without those, by a slice extension with
+  // first_mb_in_slice 0.
   kDependent,
 };
 
@@ -48,6 +49,7 @@ class AccessUnitCutter {
   bool baseVcl_ = false;       // the current unit holds base-view slices
   bool otherVcl_ = false;      // ... slices of another view (type 20)
   bool ended_ = false;         // end of sequence or stream: whatever follows opens a unit
+  bool delimited_ = false;     // the current unit holds a dependent-view delimiter (type 24)
   bool candidate_ = false;     // a unit may have begun at candidateAt_, settled by the next slice
   std::uint64_t candidateAt_ = 0;
 };

@@ -18,6 +18,8 @@ constexpr mfxU16 kApiMajor = 1;
 constexpr mfxU16 kApiMinor = 3;
 // How often DecodeMVCHeader asks again without new input for an answer it can't act on.
 constexpr int kHeaderRetries = 16;
+// Where the SPS of a stream is looked for.
+constexpr size_t kStreamStartBytes = 1 << 20;
 
 korvala::FilePtr OpenSequential(const char* path) {
 #ifdef _WIN32
@@ -70,9 +72,12 @@ Korvala::Korvala(const char* sourceFileAVC, const char* sourceFileMVC, int numFr
 
     if (m_decoder->Init(&m_videoParams) < MFX_ERR_NONE) env->ThrowError("Korvala: Can't init decoder");
 
-    DescribeClip(numFrames, env);
-    m_properties.Learn(m_session, *m_decoder, m_videoParams, m_pathAVC.c_str(), m_pmfxSurfaces, m_numSurfaces, m_vi,
-                       env);
+    const std::vector<uint8_t> start = StreamStart();
+    h264::Sps sps;
+    const bool haveSps = m_videoParams.mfx.CodecId == MFX_CODEC_AVC && korvala::FindSps(start.data(), start.size(), sps);
+    DescribeClip(numFrames, haveSps ? &sps : nullptr, env);
+    m_properties.Learn(m_session, *m_decoder, m_videoParams, haveSps ? &sps : nullptr, m_pmfxSurfaces, m_numSurfaces,
+                       m_vi, env);
   } catch (...) {
     ReleaseAll();
     throw;
@@ -82,26 +87,36 @@ Korvala::Korvala(const char* sourceFileAVC, const char* sourceFileMVC, int numFr
 void Korvala::OpenInputs(const char* sourceFileAVC, const char* sourceFileMVC, IScriptEnvironment* env) {
   m_pathAVC = sourceFileAVC;
   m_pathMVC = sourceFileMVC;
+  const char* message = "";
+  // A container is told by its content; its video is then read as the streams it holds.
+  switch (korvala::OpenContainer(m_pathAVC, m_pathMVC, m_container, &message)) {
+    case korvala::ContainerOpen::kFailed:
+      env->ThrowError("%s", message);
+      break;
+    case korvala::ContainerOpen::kOpened:
+      m_mvcMode = m_container->TwoStreams() ? 1 : 0;
+      m_hevc = m_container->Codec() == korvala::ContainerCodec::kHevc;
+      m_raw = m_container->OpenSequential();
+      if (m_mvcMode && !korvala::AllocateUnitBuffers(*this, &message)) env->ThrowError("%s", message);
+      return;
+    case korvala::ContainerOpen::kNotContainer:
+      break;
+  }
   if (sourceFileMVC[0] != '\0') {
     m_mvcMode = 1;
-    m_fileAVC = OpenSequential(sourceFileAVC);
-    if (!m_fileAVC) env->ThrowError("Korvala: Can't open Source File AVC");
-    m_fileMVC = OpenSequential(sourceFileMVC);
-    if (!m_fileMVC) env->ThrowError("Korvala: Can't open Source File MVC");
-    const char* message = "";
+    korvala::FilePtr fileAVC = OpenSequential(sourceFileAVC);
+    if (!fileAVC) env->ThrowError("Korvala: Can't open Source File AVC");
+    korvala::FilePtr fileMVC = OpenSequential(sourceFileMVC);
+    if (!fileMVC) env->ThrowError("Korvala: Can't open Source File MVC");
     if (!korvala::AllocateUnitBuffers(*this, &message)) env->ThrowError("%s", message);
     // Each file must begin with slices of its view, within its first block.
     korvala::UnitIndex probe(true);
     korvala::FileScan base(OpenSequential(sourceFileAVC)), dependent(OpenSequential(sourceFileMVC));
     base.Step(probe.Base());
     dependent.Step(probe.Dependent());
-    auto readable = [](std::FILE* f) {
-      const bool any = std::fgetc(f) != EOF;
-      std::rewind(f);
-      return any;
-    };
-    const bool baseRead = readable(m_fileAVC.get());
-    const bool dependentRead = readable(m_fileMVC.get());
+    auto readable = [](std::FILE* f) { return std::fgetc(f) != EOF; };
+    const bool baseRead = readable(fileAVC.get());
+    const bool dependentRead = readable(fileMVC.get());
     auto hasSlices = [](const korvala::StreamScanner& s) {
       for (const korvala::ScannedUnit& u : s.Units())
         if (u.slices) return true;
@@ -112,8 +127,9 @@ void Korvala::OpenInputs(const char* sourceFileAVC, const char* sourceFileMVC, I
     if (!hasSlices(probe.Base())) env->ThrowError("Korvala: ERROR -> No access unit delimiter in Source File AVC");
     if (!hasSlices(probe.Dependent())) env->ThrowError("Korvala: ERROR -> No access unit delimiter in Source File MVC");
   } else {
-    m_fileAVC = OpenSequential(sourceFileAVC);
-    if (!m_fileAVC) env->ThrowError("Korvala: Can't open Source File");
+    korvala::FilePtr file = OpenSequential(sourceFileAVC);
+    if (!file) env->ThrowError("Korvala: Can't open Source File");
+    m_raw = std::make_unique<korvala::FileSource>(std::move(file));
     m_hevc = korvala::IsHevcPath(sourceFileAVC);
   }
 }
@@ -125,11 +141,23 @@ void Korvala::StartUnits(bool restart, korvala::Codec codec) {
     const bool pair = m_mvcMode != 0;
     m_feedDependent = pair && m_viewId != 0;
     m_index = std::make_unique<korvala::UnitIndex>(m_feedDependent, codec);
-    m_scanAVC = korvala::FileScan(OpenSequential(m_pathAVC.c_str()));
-    m_unitsAVC = std::make_unique<korvala::FileSource>(OpenSequential(m_pathAVC.c_str()));
-    if (m_feedDependent) {
-      m_scanMVC = korvala::FileScan(OpenSequential(m_pathMVC.c_str()));
-      m_unitsMVC = std::make_unique<korvala::FileSource>(OpenSequential(m_pathMVC.c_str()));
+    if (m_container) {
+      // One pass lays both views out for the scan; the readers read the units back by it.
+      std::unique_ptr<korvala::ByteSource> base, dependent;
+      m_container->OpenScan(m_feedDependent, base, dependent);
+      m_scanAVC = korvala::FileScan(std::move(base));
+      m_unitsAVC = m_container->OpenUnits(0);
+      if (m_feedDependent) {
+        m_scanMVC = korvala::FileScan(std::move(dependent));
+        m_unitsMVC = m_container->OpenUnits(1);
+      }
+    } else {
+      m_scanAVC = korvala::FileScan(OpenSequential(m_pathAVC.c_str()));
+      m_unitsAVC = std::make_unique<korvala::FileSource>(OpenSequential(m_pathAVC.c_str()));
+      if (m_feedDependent) {
+        m_scanMVC = korvala::FileScan(OpenSequential(m_pathMVC.c_str()));
+        m_unitsMVC = std::make_unique<korvala::FileSource>(OpenSequential(m_pathMVC.c_str()));
+      }
     }
   }
   m_feed = Feed::kUnits;
@@ -141,7 +169,7 @@ void Korvala::RewindInput() {
   m_bitstream.DataLength = 0;
   m_nextUnit = 0;
   m_inputEnded = false;
-  if (m_feed == Feed::kRaw && m_fileAVC) std::fseek(m_fileAVC.get(), 0, SEEK_SET);
+  if (m_feed == Feed::kRaw) m_rawOffset = 0;
 }
 
 bool Korvala::IndexReady() {
@@ -354,7 +382,16 @@ void Korvala::AllocateSurfaces(const mfxFrameAllocRequest& request, IScriptEnvir
 
 }
 
-void Korvala::DescribeClip(int numFrames, IScriptEnvironment* env) {
+std::vector<uint8_t> Korvala::StreamStart() {
+  std::vector<uint8_t> start(kStreamStartBytes);
+  std::unique_ptr<korvala::ByteSource> stream =
+      m_container ? m_container->OpenSequential()
+                  : std::make_unique<korvala::FileSource>(OpenSequential(m_pathAVC.c_str()));
+  start.resize(stream->ReadAt(0, start.data(), start.size()));
+  return start;
+}
+
+void Korvala::DescribeClip(int numFrames, const h264::Sps* sps, IScriptEnvironment* env) {
   const mfxFrameInfo& info = m_videoParams.mfx.FrameInfo;
   std::memset(&m_vi, 0, sizeof m_vi);
   const korvala::DisplaySize size =
@@ -364,6 +401,19 @@ void Korvala::DescribeClip(int numFrames, IScriptEnvironment* env) {
   m_vi.pixel_type = info.FourCC == MFX_FOURCC_P010 ? VideoInfo::CS_YUV420P10 : VideoInfo::CS_YV12;
   uint32_t numerator = info.FrameRateExtN;
   uint32_t denominator = info.FrameRateExtD;
+  // The rate of an H.264 stream without timing in its VUI (or of HEVC), which a runtime can only
+  // guess, comes from the container when it gives one.
+  if (m_container) {
+    const bool streamTimed = info.FrameRateExtN != 0 && info.FrameRateExtD != 0 &&
+                             (m_videoParams.mfx.CodecId == MFX_CODEC_MPEG2 || m_videoParams.mfx.CodecId == MFX_CODEC_VC1 ||
+                              (sps && sps->timingInfo && sps->numUnitsInTick != 0 && sps->timeScale != 0));
+    uint32_t n = 0, d = 0;
+    m_container->FrameRate(n, d);
+    if (!streamTimed && n != 0 && d != 0) {
+      numerator = n;
+      denominator = d;
+    }
+  }
   korvala::ReduceFrameRate(numerator, denominator);
   m_vi.fps_numerator = numerator;
   m_vi.fps_denominator = denominator;
@@ -390,8 +440,7 @@ Korvala::~Korvala() { ReleaseAll(); }
 
 // Everything the clip holds, in the order the Media SDK wants it back; safe to call twice.
 void Korvala::ReleaseAll() {
-  m_fileAVC.reset();
-  m_fileMVC.reset();
+  m_raw.reset();
   m_unitsAVC.reset();
   m_unitsMVC.reset();
   m_scanAVC = korvala::FileScan();
@@ -425,4 +474,6 @@ void Korvala::ReleaseAll() {
   }
   m_extensionBuffers.clear();
   m_extensionBuffers.shrink_to_fit();
+  m_index.reset();
+  m_container.reset();
 }

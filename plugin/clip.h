@@ -13,6 +13,7 @@
 #include <mfxmvc.h>
 
 #include "aligned_buffer.h"
+#include "container_input.h"
 #include "index_scan.h"
 #include "pixels.h"
 #include "property_writer.h"
@@ -47,7 +48,8 @@ class Korvala : public IClip, private korvala::ReaderState {
   int DecodeMVCHeader(IScriptEnvironment* env);
   mfxStatus AllocateViewDescription();
   void AllocateSurfaces(const mfxFrameAllocRequest& request, IScriptEnvironment* env);
-  void DescribeClip(int numFrames, IScriptEnvironment* env);
+  void DescribeClip(int numFrames, const h264::Sps* sps, IScriptEnvironment* env);
+  std::vector<uint8_t> StreamStart();  // the first bytes of the base (or only) stream
   void ReleaseAll();
 
   // Input: raw bytes, or access units out of the index.
@@ -117,6 +119,7 @@ class Korvala : public IClip, private korvala::ReaderState {
   korvala::FileScan m_scanAVC;
   korvala::FileScan m_scanMVC;
   std::string m_pathAVC, m_pathMVC;
+  std::unique_ptr<korvala::ContainerInput> m_container;  // the input is a container
   bool m_feedDependent = false;  // the dependent view's units go to the decoder
   uint32_t m_nextUnit = 0;       // the next unit to feed
   bool m_inputEnded = false;

@@ -73,6 +73,9 @@ bool ScanUntil(UnitIndex& index, FileScan& base, FileScan* dependent, size_t uni
 }
 
 void ScanToEnd(UnitIndex& index, FileScan& base, FileScan* dependent) {
+  // Both streams advance together: a container's two views come out of one pass, so neither
+  // may run far ahead of the other.
+  ScanUntil(index, base, dependent, SIZE_MAX);
   while (base.Step(index.Base())) {
   }
   if (dependent)

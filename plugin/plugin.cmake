@@ -15,7 +15,7 @@ function(korvala_plugin_library name header)
   add_library(${name} SHARED ${entry} ${dir}/clip.cpp ${dir}/frame_delivery.cpp ${dir}/module_dir.cpp
               ${dir}/property_writer.cpp)
   korvala_strict(${name})
-  target_link_libraries(${name} PRIVATE korvala_data ${header} ${entry_libs} korvala_mfx ${CMAKE_DL_LIBS})
+  target_link_libraries(${name} PRIVATE korvala_containers korvala_data ${header} ${entry_libs} korvala_mfx ${CMAKE_DL_LIBS})
   set_target_properties(${name} PROPERTIES
     CXX_VISIBILITY_PRESET hidden
     VISIBILITY_INLINES_HIDDEN ON

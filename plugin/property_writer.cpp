@@ -7,7 +7,6 @@ namespace {
 
 constexpr int kPropertiesInterface = 8;
 constexpr mfxU16 kDecodedFrameInfoMinor = 19;  // the API that brought mfxExtDecodedFrameInfo
-constexpr size_t kSpsSearchBytes = 1 << 20;
 
 // A host before interface 8 has no property calls in its table, so none may be made there: its
 // own version check says which it is, raising its error on an older host.
@@ -32,20 +31,10 @@ void AskRuntime(MFXVideoDECODE& decoder, const mfxVideoParam& header, Buffer& bu
   if (decoder.GetVideoParam(&par) < MFX_ERR_NONE) buffer = unanswered;
 }
 
-// The first SPS within the file's first block, where a stream carries it.
-bool ReadSps(const char* path, h264::Sps& sps) {
-  std::FILE* file = path ? std::fopen(path, "rb") : nullptr;
-  if (!file) return false;
-  std::vector<uint8_t> block(kSpsSearchBytes);
-  const size_t read = std::fread(block.data(), 1, block.size(), file);
-  std::fclose(file);
-  return FindSps(block.data(), read, sps);
-}
-
 }  // namespace
 
 void PropertyWriter::Learn(MFXVideoSession& session, MFXVideoDECODE& decoder, const mfxVideoParam& header,
-                           const char* sourceFileAVC, mfxFrameSurface1** surfaces, int numSurfaces,
+                           const h264::Sps* sps, mfxFrameSurface1** surfaces, int numSurfaces,
                            const VideoInfo& vi, IScriptEnvironment* env) {
   hostKeepsProperties_ = HostKeepsProperties(env);
   fpsNum_ = vi.fps_numerator;
@@ -56,9 +45,7 @@ void PropertyWriter::Learn(MFXVideoSession& session, MFXVideoDECODE& decoder, co
   MarkUnanswered(signal, location);
   AskRuntime(decoder, header, signal);
   AskRuntime(decoder, header, location);
-  h264::Sps sps;
-  const bool haveSps = header.mfx.CodecId == MFX_CODEC_AVC && ReadSps(sourceFileAVC, sps);
-  stream_ = ReadStreamFacts(header.mfx.FrameInfo, signal, location, haveSps ? &sps : nullptr);
+  stream_ = ReadStreamFacts(header.mfx.FrameInfo, signal, location, header.mfx.CodecId == MFX_CODEC_AVC ? sps : nullptr);
 
   // An older runtime may refuse surfaces carrying a buffer it doesn't know.
   mfxVersion api{};

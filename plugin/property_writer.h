@@ -13,10 +13,11 @@ namespace korvala {
 
 class PropertyWriter {
  public:
-  // After the decoder's Init: asks the runtime for the stream's signal description, reads the SPS
-  // at the start of the (base-view) file of an H.264 stream, asks each surface for its picture's
-  // coding type, and learns whether the host keeps frame properties (interface 8 and later).
-  void Learn(MFXVideoSession& session, MFXVideoDECODE& decoder, const mfxVideoParam& header, const char* sourceFileAVC,
+  // After the decoder's Init: asks the runtime for the stream's signal description, takes the SPS
+  // at the start of the (base-view) stream of an H.264 stream (null when it has none), asks each
+  // surface for its picture's coding type, and learns whether the host keeps frame properties
+  // (interface 8 and later).
+  void Learn(MFXVideoSession& session, MFXVideoDECODE& decoder, const mfxVideoParam& header, const h264::Sps* sps,
              mfxFrameSurface1** surfaces, int numSurfaces, const VideoInfo& vi, IScriptEnvironment* env);
 
   // What the runtime reported about a decoded picture; to be read before its surface is reused.

@@ -41,8 +41,9 @@ mfxStatus FillRaw(ReaderState& state, mfxBitstream* bitstream) {
   Compact(bs);
   // An overfull bitstream reads nothing rather than wrapping the request round.
   const uint32_t want = bs.DataLength < bs.MaxLength ? bs.MaxLength - bs.DataLength : 0;
-  const size_t n = want && state.m_fileAVC ? std::fread(bs.Data + bs.DataLength, 1, want, state.m_fileAVC.get()) : 0;
+  const size_t n = want && state.m_raw ? state.m_raw->ReadAt(state.m_rawOffset, bs.Data + bs.DataLength, want) : 0;
   if (n == 0) return MFX_ERR_MORE_DATA;
+  state.m_rawOffset += n;
   bs.DataLength += static_cast<mfxU32>(n);
   bs.TimeStamp = static_cast<mfxU64>(MFX_TIMESTAMP_UNKNOWN);
   return MFX_ERR_NONE;

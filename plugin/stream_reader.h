@@ -26,8 +26,8 @@ struct UnitSpan {
 
 // The reading state of a clip. The clip derives from it, so the fields keep their clip names.
 struct ReaderState {
-  FilePtr m_fileAVC;  // the base-view (or only) file
-  FilePtr m_fileMVC;  // the dependent-view file
+  std::unique_ptr<ByteSource> m_raw;  // the base-view (or only) stream read from its start, for raw feeding
+  uint64_t m_rawOffset = 0;           // ... and where it goes on
   std::unique_ptr<ByteSource> m_unitsAVC;  // the base view's (or only) stream, read at the units' offsets
   std::unique_ptr<ByteSource> m_unitsMVC;  // the dependent view's
   AlignedBytes DataAVC;  // the unit being merged, kStreamBufferBytes + kBufferSlack bytes each
@@ -43,8 +43,8 @@ struct ReaderState {
 // clip's message for it.
 bool AllocateUnitBuffers(ReaderState& state, const char** message);
 
-// One-file mode: appends raw bytes of the file behind the bitstream's unread bytes.
-// MFX_ERR_NONE when bytes came, MFX_ERR_MORE_DATA at the end of the file (or with no room),
+// One-file mode: appends raw bytes of the stream behind the bitstream's unread bytes.
+// MFX_ERR_NONE when bytes came, MFX_ERR_MORE_DATA at the end of the stream (or with no room),
 // MFX_ERR_NULL_PTR for a missing bitstream.
 mfxStatus FillRaw(ReaderState& state, mfxBitstream* bitstream);
 

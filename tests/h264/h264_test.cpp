@@ -195,6 +195,10 @@ TEST(H264AccessUnits, TheCutterFollowsBothViews) {
   // The dependent view alone: type 24 opens units, or without it a slice extension of a new picture.
   EXPECT_EQ(Cuts(CutMode::kDependent, {{0x18, 0}, {0x6F, 0}, {0x74, first}, {0x18, 0}, {0x74, first}}), (V{0, 3}));
   EXPECT_EQ(Cuts(CutMode::kDependent, {{0x68, 0}, {0x74, first}, {0x74, later}, {0x68, 0}, {0x74, first}}), (V{0, 3}));
+  // A unit of a delimiter alone (a demuxer's stand-in for a lost picture) keeps its place; parameter
+  // sets before the first delimiter stay with it.
+  EXPECT_EQ(Cuts(CutMode::kDependent, {{0x6F, 0}, {0x18, 0}, {0x74, first}, {0x18, 0}, {0x18, 0}, {0x74, first}}),
+            (V{0, 3, 4}));
   // Base slices in a dependent file do not cut it.
   EXPECT_EQ(Cuts(CutMode::kDependent, {{0x74, first}, {0x65, first}, {0x74, later}}), (V{0}));
 }

@@ -46,6 +46,8 @@ std::string MakeStream(const std::string& name, const std::string& size, int fra
   const std::string ext = dot == std::string::npos ? "" : name.substr(dot + 1);
   if (ext == "hevc" || ext == "265") format = "hevc";
   else if (ext == "m2v") format = "mpeg2video";
+  else if (ext == "ts") format = "mpegts";
+  else if (ext == "mkv") format = "matroska";
   else format = "h264";
   const std::string command = "ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i testsrc2=size=" + size +
                               ":rate=25 -frames:v " + std::to_string(frames) + " " + options + " -f " + format +

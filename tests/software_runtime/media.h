@@ -10,7 +10,8 @@
 namespace swrt_test {
 
 // Encodes `frames` frames of a moving test pattern: `size` like "1920x1080", `encoder` plus
-// extra ffmpeg output options. Returns the path, or "" when ffmpeg failed (a test then fails).
+// extra ffmpeg output options; the name's extension picks the format (.h264, .hevc, .m2v, or a
+// container: .ts, .mkv). Returns the path, or "" when ffmpeg failed (a test then fails).
 std::string MakeStream(const std::string& name, const std::string& size, int frames, const std::string& options);
 
 // ffmpeg's decode of a file to raw planar video (pixFmt "yuv420p" or "yuv420p10le"), every

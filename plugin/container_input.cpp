@@ -1,0 +1,360 @@
+// Container input through libavformat: which files and streams hold the video, and the streams
+// laid out from them.
+#include "container_input.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <numeric>
+#include <vector>
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
+#include "container_streams.h"
+#include "nal_framing.h"
+#include "playlist.h"
+
+namespace korvala {
+
+namespace {
+
+// How far a transport stream is read for its program tables: an SSIF lists its base view only
+// in the PMT of its first base extent.
+constexpr size_t kTableSearchBytes = size_t{64} << 20;
+constexpr size_t kTableBlock = size_t{192} * 188 * 32;  // whole packets of either size
+constexpr size_t kPlaylistBytes = 1 << 20;
+constexpr int kRatePackets = 48;
+
+const uint8_t kStandIn[ContainerPlan::kStandInSize] = {0, 0, 0, 1, 0x18};
+
+bool FileExists(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::string Parent(const std::string& path) {
+  const size_t slash = path.find_last_of("/\\");
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The video streams a transport stream's program tables list, read until `enough` says so.
+template <class Enough>
+bool ReadTables(const std::string& path, ProgramTables*& result, std::vector<ProgramTables>& store, Enough enough) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return false;
+  std::vector<uint8_t> block(kTableBlock);
+  size_t n = std::fread(block.data(), 1, block.size(), f);
+  const int size = TransportPacketSize(block.data(), n);
+  if (size == 0) {
+    std::fclose(f);
+    return false;
+  }
+  store.emplace_back(size);
+  ProgramTables& tables = store.back();
+  for (size_t read = n; n > 0; read += n) {
+    tables.Feed(block.data(), n);
+    if (enough(tables) || read >= kTableSearchBytes) break;
+    n = std::fread(block.data(), 1, block.size(), f);
+  }
+  std::fclose(f);
+  result = &tables;
+  return true;
+}
+
+// The rate the base view's timestamps step at, snapped to the usual rates; 0/0 when unclear.
+void RateFromTimestamps(std::vector<int64_t> pts, int64_t unitsPerSecond, uint32_t& num, uint32_t& den) {
+  num = den = 0;
+  pts.erase(std::remove(pts.begin(), pts.end(), kNoTimestamp), pts.end());
+  std::sort(pts.begin(), pts.end());
+  pts.erase(std::unique(pts.begin(), pts.end()), pts.end());
+  if (pts.size() < 3 || unitsPerSecond <= 0) return;
+  std::vector<int64_t> steps;
+  for (size_t i = 1; i < pts.size(); ++i) steps.push_back(pts[i] - pts[i - 1]);
+  std::nth_element(steps.begin(), steps.begin() + static_cast<std::ptrdiff_t>(steps.size() / 2), steps.end());
+  const int64_t step = steps[steps.size() / 2];
+  if (step <= 0) return;
+  static const uint32_t kRates[][2] = {{24000, 1001}, {24, 1}, {25, 1}, {30000, 1001}, {30, 1},
+                                       {48, 1},       {50, 1}, {60000, 1001}, {60, 1}};
+  for (const auto& r : kRates) {
+    const double expected = static_cast<double>(unitsPerSecond) * r[1] / r[0];
+    if (std::abs(static_cast<double>(step) - expected) <= std::max(1.0, expected * 0.0002)) {
+      num = r[0];
+      den = r[1];
+      return;
+    }
+  }
+  if (unitsPerSecond > UINT32_MAX || step > UINT32_MAX) return;
+  const int64_t g = std::gcd(unitsPerSecond, step);
+  num = static_cast<uint32_t>(unitsPerSecond / g);
+  den = static_cast<uint32_t>(step / g);
+}
+
+class Container : public ContainerInput {
+ public:
+  Container(std::shared_ptr<ContainerPlan> plan, ContainerCodec codec, uint32_t num, uint32_t den)
+      : plan_(std::move(plan)), codec_(codec), num_(num), den_(den) {}
+
+  bool TwoStreams() const override { return plan_->TwoViews(); }
+  ContainerCodec Codec() const override { return codec_; }
+  void FrameRate(uint32_t& numerator, uint32_t& denominator) const override {
+    numerator = num_;
+    denominator = den_;
+  }
+  std::unique_ptr<ByteSource> OpenSequential() override { return std::make_unique<SequentialSource>(plan_); }
+  void OpenScan(bool dependent, std::unique_ptr<ByteSource>& base, std::unique_ptr<ByteSource>& dep) override {
+    layout_ = std::make_shared<Layout>();
+    auto builder = std::make_shared<LayoutBuilder>(plan_, dependent, layout_);
+    base = std::make_unique<BuilderSource>(builder, 0);
+    if (dependent) dep = std::make_unique<BuilderSource>(builder, 1);
+  }
+  std::unique_ptr<ByteSource> OpenUnits(int view) override {
+    if (!layout_) layout_ = std::make_shared<Layout>();
+    return std::make_unique<PieceSource>(plan_, layout_, view);
+  }
+
+ private:
+  std::shared_ptr<ContainerPlan> plan_;
+  ContainerCodec codec_;
+  uint32_t num_, den_;
+  std::shared_ptr<Layout> layout_;
+};
+
+ContainerCodec CodecOfType(uint8_t type) {
+  switch (type) {
+    case kStreamHevc:
+      return ContainerCodec::kHevc;
+    case kStreamMpeg2:
+      return ContainerCodec::kMpeg2;
+    case kStreamVc1:
+      return ContainerCodec::kVc1;
+    default:
+      return ContainerCodec::kH264;
+  }
+}
+
+// The base view's (or only) stream of a transport stream and, for stereo H.264, its dependent view.
+struct TsViews {
+  int base = -1, dependent = -1;
+  uint8_t type = 0;
+};
+
+bool FindTsViews(const std::string& path, bool stereo, TsViews& views) {
+  std::vector<ProgramTables> store;
+  ProgramTables* tables = nullptr;
+  if (!ReadTables(path, tables, store, [](const ProgramTables& t) { return t.FirstVideo() != nullptr; }))
+    return false;
+  if (const ProgramStream* video = tables->FirstVideo()) {
+    views.base = video->pid;
+    views.type = video->type;
+  }
+  if (const ProgramStream* mvc = tables->Find(kStreamMvc); mvc && stereo && views.type == kStreamH264)
+    views.dependent = mvc->pid;
+  return true;
+}
+
+bool FindTsDependent(const std::string& path, int& pid) {
+  std::vector<ProgramTables> store;
+  ProgramTables* tables = nullptr;
+  if (!ReadTables(path, tables, store, [](const ProgramTables& t) { return t.Find(kStreamMvc) != nullptr; }))
+    return false;
+  const ProgramStream* mvc = tables->Find(kStreamMvc);
+  pid = mvc ? mvc->pid : -1;
+  return true;
+}
+
+void TsRate(const ContainerPlan::Clip& clip, uint32_t& num, uint32_t& den) {
+  Demuxer d;
+  num = den = 0;
+  if (!d.Open(clip.path[0])) return;
+  d.Want({clip.id[0]});
+  std::vector<int64_t> pts;
+  RawPacket p;
+  while (static_cast<int>(pts.size()) < kRatePackets && d.Next(p)) pts.push_back(p.pts);
+  RateFromTimestamps(pts, 90000, num, den);
+}
+
+ContainerOpen OpenTransportStreams(const std::string& avc, const std::string& mvc,
+                                   std::unique_ptr<ContainerInput>& input, const char** message) {
+  auto plan = std::make_shared<ContainerPlan>();
+  ContainerPlan::Clip clip;
+  clip.path[0] = avc;
+  TsViews views;
+  if (!FindTsViews(avc, mvc.empty(), views)) {
+    *message = kContainerUnreadableMessage;
+    return ContainerOpen::kFailed;
+  }
+  if (views.base < 0) {
+    *message = kNoVideoMessage;
+    return ContainerOpen::kFailed;
+  }
+  clip.id[0] = views.base;
+  clip.id[1] = views.dependent;
+  if (!mvc.empty()) {
+    // The two clips of a 3D title: the dependent view is the second file's.
+    int pid = -1;
+    if (views.type != kStreamH264 || !FindTsDependent(mvc, pid) || pid < 0) {
+      *message = kNoVideoMessage;
+      return ContainerOpen::kFailed;
+    }
+    clip.path[1] = mvc;
+    clip.id[1] = pid;
+  }
+  plan->clips.push_back(clip);
+  uint32_t num = 0, den = 0;
+  TsRate(clip, num, den);
+  plan->constants.assign(kStandIn, kStandIn + sizeof kStandIn);
+  input = std::make_unique<Container>(std::move(plan), CodecOfType(views.type), num, den);
+  return ContainerOpen::kOpened;
+}
+
+ContainerOpen OpenPlaylist(const std::string& path, std::unique_ptr<ContainerInput>& input, const char** message) {
+  std::vector<uint8_t> bytes(kPlaylistBytes);
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  const size_t n = f ? std::fread(bytes.data(), 1, bytes.size(), f) : 0;
+  if (f) std::fclose(f);
+  PlaylistClips clips;
+  if (!ParsePlaylist(bytes.data(), n, clips)) {
+    *message = kContainerUnreadableMessage;
+    return ContainerOpen::kFailed;
+  }
+  // BDMV/PLAYLIST/x.mpls -> BDMV/STREAM/
+  const std::string stream = Parent(Parent(path)) + "/STREAM/";
+  auto clipFile = [&](const std::string& dir, const std::string& name, const char* ext, const char* upper) {
+    const std::string lower = dir + name + ext;
+    if (FileExists(lower)) return lower;
+    const std::string other = dir + name + upper;
+    return FileExists(other) ? other : std::string();
+  };
+  auto plan = std::make_shared<ContainerPlan>();
+  uint8_t type = 0;
+  for (size_t i = 0; i < clips.base.size(); ++i) {
+    ContainerPlan::Clip clip;
+    const std::string ssif = clipFile(stream + "SSIF/", clips.base[i], ".ssif", ".SSIF");
+    const std::string base = clipFile(stream, clips.base[i], ".m2ts", ".M2TS");
+    const std::string dependent =
+        i < clips.dependent.size() ? clipFile(stream, clips.dependent[i], ".m2ts", ".M2TS") : std::string();
+    TsViews views;
+    if (!ssif.empty()) {
+      // Both views, their extents interleaved: read as one transport stream.
+      clip.path[0] = ssif;
+      if (!FindTsViews(ssif, true, views)) {
+        *message = kContainerUnreadableMessage;
+        return ContainerOpen::kFailed;
+      }
+    } else if (!base.empty()) {
+      clip.path[0] = base;
+      if (!FindTsViews(base, true, views)) {
+        *message = kContainerUnreadableMessage;
+        return ContainerOpen::kFailed;
+      }
+      int pid = -1;
+      if (views.dependent < 0 && !dependent.empty() && views.type == kStreamH264 && FindTsDependent(dependent, pid) &&
+          pid >= 0) {
+        clip.path[1] = dependent;
+        views.dependent = pid;
+      }
+    } else {
+      *message = kClipMissingMessage;
+      return ContainerOpen::kFailed;
+    }
+    if (views.base < 0) {
+      *message = kNoVideoMessage;
+      return ContainerOpen::kFailed;
+    }
+    if (i == 0) type = views.type;
+    if (views.type != type) continue;  // a clip of another codec can't follow on in one decoder
+    clip.id[0] = views.base;
+    clip.id[1] = views.dependent;
+    plan->clips.push_back(clip);
+  }
+  uint32_t num = 0, den = 0;
+  TsRate(plan->clips.front(), num, den);
+  plan->constants.assign(kStandIn, kStandIn + sizeof kStandIn);
+  input = std::make_unique<Container>(std::move(plan), CodecOfType(type), num, den);
+  return ContainerOpen::kOpened;
+}
+
+ContainerOpen OpenMatroska(const std::string& path, std::unique_ptr<ContainerInput>& input, const char** message) {
+  Demuxer d;
+  if (!d.Open(path)) {
+    *message = kContainerUnreadableMessage;
+    return ContainerOpen::kFailed;
+  }
+  AVFormatContext* ctx = d.Context();
+  // The first H.264 track (stereo or not), else the first HEVC or MPEG-2 one.
+  const AVStream* chosen = nullptr;
+  for (AVCodecID wanted : {AV_CODEC_ID_H264, AV_CODEC_ID_HEVC, AV_CODEC_ID_MPEG2VIDEO}) {
+    for (unsigned i = 0; i < ctx->nb_streams && !chosen; ++i) {
+      const AVStream* st = ctx->streams[i];
+      if (st->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && st->codecpar->codec_id == wanted) chosen = st;
+    }
+    if (chosen) break;
+  }
+  if (!chosen) {
+    *message = kNoVideoMessage;
+    return ContainerOpen::kFailed;
+  }
+  const AVCodecID codecId = chosen->codecpar->codec_id;
+  const ContainerCodec codec = codecId == AV_CODEC_ID_HEVC         ? ContainerCodec::kHevc
+                               : codecId == AV_CODEC_ID_MPEG2VIDEO ? ContainerCodec::kMpeg2
+                                                                   : ContainerCodec::kH264;
+  auto plan = std::make_shared<ContainerPlan>();
+  plan->matroska = true;
+  plan->constants.assign(kStandIn, kStandIn + sizeof kStandIn);
+  plan->headerAt = plan->constants.size();
+  const AVCodecParameters* par = chosen->codecpar;
+  if (par->extradata && par->extradata_size > 0)
+    ParameterSetsFromRecord(par->extradata, static_cast<size_t>(par->extradata_size), codec == ContainerCodec::kHevc,
+                            plan->constants, plan->lengthSize);
+  plan->headerSize = plan->constants.size() - plan->headerAt;
+  ContainerPlan::Clip clip;
+  clip.path[0] = path;
+  clip.id[0] = chosen->id;
+  plan->clips.push_back(clip);
+
+  uint32_t num = 0, den = 0;
+  AVRational rate = chosen->avg_frame_rate.num > 0 && chosen->avg_frame_rate.den > 0 ? chosen->avg_frame_rate
+                                                                                     : chosen->r_frame_rate;
+  if (rate.num > 0 && rate.den > 0) {
+    num = static_cast<uint32_t>(rate.num);
+    den = static_cast<uint32_t>(rate.den);
+  } else if (chosen->time_base.num == 1 && chosen->time_base.den > 0) {
+    d.Want({chosen->id});
+    std::vector<int64_t> pts;
+    RawPacket p;
+    while (static_cast<int>(pts.size()) < kRatePackets && d.Next(p)) pts.push_back(p.pts);
+    RateFromTimestamps(pts, chosen->time_base.den, num, den);
+  }
+  input = std::make_unique<Container>(std::move(plan), codec, num, den);
+  return ContainerOpen::kOpened;
+}
+
+}  // namespace
+
+ContainerOpen OpenContainer(const std::string& sourceAVC, const std::string& sourceMVC,
+                            std::unique_ptr<ContainerInput>& input, const char** message) {
+  input.reset();
+  InputForm form = InputForm::kElementary;
+  if (!ReadInputForm(sourceAVC, form)) return ContainerOpen::kNotContainer;
+  switch (form) {
+    case InputForm::kElementary:
+      return ContainerOpen::kNotContainer;
+    case InputForm::kTransportStream:
+      return OpenTransportStreams(sourceAVC, sourceMVC, input, message);
+    case InputForm::kPlaylist:
+      if (!sourceMVC.empty()) break;
+      return OpenPlaylist(sourceAVC, input, message);
+    case InputForm::kMatroska:
+      if (!sourceMVC.empty()) break;
+      return OpenMatroska(sourceAVC, input, message);
+  }
+  *message = kNoVideoMessage;
+  return ContainerOpen::kFailed;
+}
+
+}  // namespace korvala

@@ -1,0 +1,50 @@
+#pragma once
+// Container input for the clip: a transport stream (M2TS, TS, SSIF), the two clips of a Blu-ray
+// 3D title, a Blu-ray playlist (MPLS) or a Matroska file becomes one or two streams of bytes
+// that read like elementary files. Builds without libavformat recognise containers only, to
+// refuse them clearly.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "byte_source.h"
+#include "container_format.h"
+
+namespace korvala {
+
+extern const char* const kContainersUnsupportedMessage;  // a build without libavformat
+extern const char* const kContainerUnreadableMessage;    // libavformat or the playlist parser gave up
+extern const char* const kNoVideoMessage;                // nothing we decode in it
+extern const char* const kClipMissingMessage;            // a playlist's clip file is not there
+
+enum class ContainerCodec : uint8_t { kH264, kHevc, kMpeg2, kVc1 };
+
+class ContainerInput {
+ public:
+  virtual ~ContainerInput() = default;
+  // The views come in two streams (a stereo TS, the two clips, an SSIF, a 3D playlist); else
+  // one stream holds everything (Matroska's interleaved track, a 2D TS).
+  virtual bool TwoStreams() const = 0;
+  virtual ContainerCodec Codec() const = 0;
+  // The container's frame rate, 0/0 when it gives none.
+  virtual void FrameRate(uint32_t& numerator, uint32_t& denominator) const = 0;
+  // The base (or only) stream read from its start, for probing and for raw feeding.
+  virtual std::unique_ptr<ByteSource> OpenSequential() = 0;
+  // The scan's sources: the base stream and, with `dependent`, the dependent one, laid out by
+  // one pass that also records the layout the unit readers read by.
+  virtual void OpenScan(bool dependent, std::unique_ptr<ByteSource>& base, std::unique_ptr<ByteSource>& dep) = 0;
+  // A view's units, read at the offsets the scan found.
+  virtual std::unique_ptr<ByteSource> OpenUnits(int view) = 0;
+};
+
+enum class ContainerOpen { kNotContainer, kOpened, kFailed };
+
+// Looks at the content of the file (or the pair). kNotContainer: elementary input, read as
+// before. kFailed: `message` says why.
+ContainerOpen OpenContainer(const std::string& sourceAVC, const std::string& sourceMVC,
+                            std::unique_ptr<ContainerInput>& input, const char** message);
+
+// Reads the first bytes of a file and tells its form; false when it can't be opened.
+bool ReadInputForm(const std::string& path, InputForm& form);
+
+}  // namespace korvala

@@ -1,0 +1,232 @@
+// Containers: the shared stereo streams as a 3D Blu-ray and an MKV hold them, in every form the
+// plugin opens, counted and served in any order equal to the reference decoder; damaged
+// transport streams keep the two views paired; containers without stereo video; the real
+// AviSynth+ library over a playlist.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "avs_host.h"
+#include "media.h"
+#include "real_host.h"
+#include "stereo_streams.h"
+
+namespace swrt_test {
+namespace {
+
+const std::string kPlugin = std::string(KORVALA_BINARY_DIR) + "/plugin/libkorvala.so";
+
+std::vector<std::uint8_t> FrameBytes(const avshost::Frame& frame) {
+  std::vector<std::uint8_t> out;
+  AppendFrame(frame, out);
+  return out;
+}
+
+// The container forms of a shared set, as Korvala's first two arguments.
+struct Form {
+  const char* name;
+  std::string avc, mvc;
+  int extraUnits;  // the MKV holds a copy of the first unit at its end
+};
+
+std::vector<Form> FormsOf(const std::string& set) {
+  const std::string dir = SharedMedia("containers/" + set);
+  if (dir.empty()) return {};
+  const std::string bdmv = dir + "/BDMV/";
+  return {{"m2ts", dir + "/" + set + ".m2ts", "", 0},
+          {"clips", bdmv + "STREAM/00000.m2ts", bdmv + "STREAM/00001.m2ts", 0},
+          {"ssif", bdmv + "STREAM/SSIF/00000.ssif", "", 0},
+          {"mpls", bdmv + "PLAYLIST/00000.mpls", "", 0},
+          {"mkv", dir + "/" + set + ".mkv", "", 1}};
+}
+
+// Frames asked last to first, then jumps about: what comes must be the frames of the reverse pass.
+class ContainerForms : public ::testing::TestWithParam<Stream> {};
+
+TEST_P(ContainerForms, EveryFormServesBothViewsCountedAndInAnyOrder) {
+  const Stream& s = GetParam();
+  const std::vector<Form> forms = FormsOf(s.name);
+  if (forms.empty()) GTEST_SKIP() << "shared test media containers/" << s.name << " is not present";
+  avshost::Host host;
+  host.LoadPlugin(kPlugin);
+  for (const Form& form : forms) {
+    SCOPED_TRACE(form.name);
+    avshost::Clip clip = host.Invoke("Korvala", {form.avc, form.mvc, avshost::Value(), 2});
+    const VideoInfo& vi = clip.GetVideoInfo();
+    const int count = 2 * (s.frames + form.extraUnits);
+    ASSERT_EQ(vi.num_frames, count);
+    // The streams' VUI has no timing: the container's 24 frames a second, doubled.
+    EXPECT_TRUE(vi.fps_numerator == 48 && vi.fps_denominator == 1) << vi.fps_numerator << "/" << vi.fps_denominator;
+    std::vector<std::vector<std::uint8_t>> frames(count);
+    for (int n = count - 1; n >= 0; --n) frames[n] = FrameBytes(clip.GetFrame(n));
+    std::vector<std::uint8_t> views[2];
+    for (int n = 0; n < 2 * s.frames; ++n) views[n % 2].insert(views[n % 2].end(), frames[n].begin(), frames[n].end());
+    EXPECT_EQ(Md5(views[0]), s.base);
+    EXPECT_EQ(Md5(views[1]), s.dependent);
+    std::mt19937 random(count);
+    for (int i = 0; i < 12; ++i) {
+      const int n = static_cast<int>(random() % count);
+      ASSERT_TRUE(FrameBytes(clip.GetFrame(n)) == frames[n]) << "frame " << n;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Shared, ContainerForms, ::testing::Values(kStreams[1], kStreams[5]),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Transport packets of a file, for damaging.
+struct TsFile {
+  std::vector<std::vector<std::uint8_t>> packets;
+  static int Pid(const std::vector<std::uint8_t>& p) { return (p[5] & 0x1F) << 8 | p[6]; }
+  static bool Starts(const std::vector<std::uint8_t>& p) { return (p[5] & 0x40) != 0; }
+  bool Read(const std::string& path) {
+    std::vector<std::uint8_t> bytes;
+    if (!ReadFile(path, bytes) || bytes.size() % 192 != 0) return false;
+    for (std::size_t i = 0; i < bytes.size(); i += 192) packets.emplace_back(bytes.begin() + i, bytes.begin() + i + 192);
+    return true;
+  }
+  std::string Write(const std::string& name, std::size_t cutLastTo = 192) const {
+    const std::string path = BuildDir() + "/damaged_" + name;
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    for (std::size_t i = 0; f && i < packets.size(); ++i)
+      std::fwrite(packets[i].data(), 1, i + 1 == packets.size() ? cutLastTo : 192, f);
+    if (f) std::fclose(f);
+    return path;
+  }
+  // Drops the packets of the k-th PES of a PID (all of them, or only its first).
+  TsFile Without(int pid, int k, bool onlyFirst) const {
+    TsFile out;
+    int pes = -1;
+    for (const auto& p : packets) {
+      if (Pid(p) == pid && Starts(p)) ++pes;
+      if (Pid(p) == pid && pes == k && (!onlyFirst || Starts(p))) continue;
+      out.packets.push_back(p);
+    }
+    return out;
+  }
+};
+
+// Whatever damage a transport stream has, every request gets a frame; a lost dependent picture,
+// or a dependent clip shorter than the base, leaves the base view exact and shows, in the
+// dependent view, each unit's own dependent picture or its base picture: never one of another
+// instant.
+TEST(ContainerDamage, TransportStreamsKeepTheViewsPaired) {
+  const std::string m2ts = SharedMedia("containers/mvc_ibbp_cabac/mvc_ibbp_cabac.m2ts");
+  const std::string base = SharedMedia("containers/mvc_ibbp_cabac/BDMV/STREAM/00000.m2ts");
+  const std::string dependent = SharedMedia("containers/mvc_ibbp_cabac/BDMV/STREAM/00001.m2ts");
+  const std::string pairBase = SharedMedia("mvc/mvc_ibbp_cabac.base.h264");
+  const std::string pairDependent = SharedMedia("mvc/mvc_ibbp_cabac.dep.mvc");
+  TsFile ts, dep;
+  if (m2ts.empty() || base.empty() || pairBase.empty() || !ts.Read(m2ts) || !dep.Read(dependent))
+    GTEST_SKIP() << "shared test media mvc_ibbp_cabac is not present";
+  avshost::Host host;
+  host.LoadPlugin(kPlugin);
+  avshost::Clip pair = host.Invoke("Korvala", {pairBase, pairDependent, 0, 2});
+  std::vector<std::vector<std::uint8_t>> reference;
+  for (int n = 0; n < 48; ++n) reference.push_back(FrameBytes(pair.GetFrame(n)));
+
+  TsFile continuity = ts;  // a packet lost here and there in both views
+  for (std::size_t i = 40; i < continuity.packets.size(); i += 97)
+    if (!TsFile::Starts(continuity.packets[i])) continuity.packets.erase(continuity.packets.begin() + i);
+  TsFile shortDependent;  // ends before its 9th unit
+  for (int pes = -1; pes < 9 && shortDependent.packets.size() < dep.packets.size();) {
+    const auto& p = dep.packets[shortDependent.packets.size()];
+    if (TsFile::Pid(p) == 0x1012 && TsFile::Starts(p) && ++pes == 9) break;
+    shortDependent.packets.push_back(p);
+  }
+  struct Case {
+    std::string avc, mvc;
+    bool baseExact;  // only the dependent view was damaged
+  };
+  const Case cases[] = {
+      {ts.Without(0x1012, 5, false).Write("lost_dependent.m2ts"), "", true},
+      {base, shortDependent.Write("short_dependent.m2ts"), true},
+      {ts.Without(0x1011, 9, true).Write("lost_pes_start.m2ts"), "", false},
+      {continuity.Write("continuity.m2ts"), "", false},
+      {ts.Write("cut.m2ts", 100), "", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.avc + " " + c.mvc);
+    avshost::Clip clip = host.Invoke("Korvala", {c.avc, c.mvc, 0, 2});
+    const int count = clip.GetVideoInfo().num_frames;
+    EXPECT_GT(count, 0);
+    std::vector<std::vector<std::uint8_t>> frames(count + 4);
+    for (int n = count + 3; n >= 0; --n) frames[n] = FrameBytes(clip.GetFrame(n));  // past the end too
+    if (!c.baseExact) continue;
+    ASSERT_EQ(count, 48);
+    for (int n = 0; n < count; n += 2) {
+      EXPECT_TRUE(frames[n] == reference[n]) << "base frame " << n;
+      EXPECT_TRUE(frames[n + 1] == reference[n + 1] || frames[n + 1] == reference[n]) << "dependent frame " << n + 1;
+    }
+  }
+}
+
+// A container without stereo video: single-view H.264, HEVC and MPEG-2 streams in a TS or an
+// MKV are counted and decoded like their elementary files; one with no video gets a clear error.
+TEST(ContainerSingleStream, DecodesLikeTheElementaryStreamOrRefuses) {
+  struct Case {
+    const char* name;
+    const char* options;
+  };
+  const Case cases[] = {
+      {"avc.ts", "-c:v libx264 -preset veryfast -bf 2 -g 10 -x264-params log-level=none"},
+      {"hevc.mkv", "-c:v libx265 -preset ultrafast -bf 2 -g 10 -x265-params log-level=none"},
+      {"mpeg2.ts", "-c:v mpeg2video -bf 2 -g 10 -q:v 4"},
+  };
+  const int frames = 20;
+  avshost::Host host;
+  host.LoadPlugin(kPlugin);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = MakeStream(c.name, "320x240", frames, c.options);
+    ASSERT_FALSE(path.empty()) << "ffmpeg could not make " << c.name;
+    std::vector<std::uint8_t> ffmpeg, all;
+    ASSERT_TRUE(FfmpegDecode(path, "yuv420p", ffmpeg));
+    avshost::Clip clip = host.Invoke("Korvala", {path});
+    ASSERT_EQ(clip.GetVideoInfo().num_frames, frames);
+    EXPECT_EQ(clip.GetVideoInfo().fps_numerator, 25u);
+    for (int n = frames - 1; n >= 0; --n) {
+      const std::vector<std::uint8_t> frame = FrameBytes(clip.GetFrame(n));
+      all.insert(all.begin(), frame.begin(), frame.end());
+    }
+    EXPECT_TRUE(all == ffmpeg);
+  }
+  const std::string audio = BuildDir() + "/audio_only.ts";
+  ASSERT_EQ(std::system(("ffmpeg -nostdin -loglevel error -y -f lavfi -i sine=duration=1 -c:a mp2 '" + audio + "'").c_str()), 0);
+  try {
+    host.Invoke("Korvala", {audio});
+    ADD_FAILURE() << "a transport stream without video was taken";
+  } catch (const avshost::ScriptError& e) {
+    EXPECT_STREQ(e.what(), "Korvala: ERROR -> No video stream to decode in the container");
+  }
+}
+
+// The real AviSynth+ 3.7.5: a playlist and its M2TS, counted, served last to first under
+// Prefetch, equal to the elementary pair in our harness.
+TEST(ContainerRealHost, PlaylistAndM2tsInAviSynthPlus) {
+  if (!avsplus_host::RealHostAvailable()) GTEST_SKIP() << avsplus_host::kRealHostMissing;
+  const std::string dir = SharedMedia("containers/mvc_ibbp_cabac");
+  const std::string pairBase = SharedMedia("mvc/mvc_ibbp_cabac.base.h264");
+  if (dir.empty() || pairBase.empty()) GTEST_SKIP() << "shared test media mvc_ibbp_cabac is not present";
+  avshost::Host host;
+  host.LoadPlugin(kPlugin);
+  avshost::Clip pair = host.Invoke("Korvala", {pairBase, SharedMedia("mvc/mvc_ibbp_cabac.dep.mvc"), 0, 2});
+  for (const std::string& source : {dir + "/BDMV/PLAYLIST/00000.mpls", dir + "/mvc_ibbp_cabac.m2ts"}) {
+    SCOPED_TRACE(source);
+    const auto run = avsplus_host::RunRealHost("Korvala(\"" + source + "\", ViewId=2).Prefetch(4)", "reverse", false,
+                                               {kPlugin});
+    ASSERT_EQ(run.exitCode, 0) << run.error;
+    ASSERT_EQ(run.clip.numFrames, 48);
+    ASSERT_EQ(run.frames.size(), 48u);
+    for (const avsplus_host::RealHostFrame& frame : run.frames)
+      ASSERT_EQ(frame.planes, avsplus_host::PlaneMd5s(pair.GetFrame(frame.n), {PLANAR_Y, PLANAR_U, PLANAR_V}))
+          << "frame " << frame.n;
+  }
+}
+
+}  // namespace
+}  // namespace swrt_test
