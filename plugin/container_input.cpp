@@ -30,6 +30,7 @@ constexpr size_t kPlaylistBytes = 1 << 20;
 constexpr int kRatePackets = 48;
 
 const uint8_t kStandIn[ContainerPlan::kStandInSize] = {0, 0, 0, 1, 0x18};
+const char* const kOpenMvcMessage = "Korvala: Can't open Source File MVC";  // as for elementary files
 
 bool FileExists(const std::string& path) {
   struct stat st;
@@ -170,7 +171,7 @@ bool FindTsDependent(const std::string& path, int& pid) {
 void TsRate(const ContainerPlan::Clip& clip, uint32_t& num, uint32_t& den) {
   Demuxer d;
   num = den = 0;
-  if (!d.Open(clip.path[0])) return;
+  if (!d.Open(clip.path[0], "mpegts")) return;
   d.Want({clip.id[0]});
   std::vector<int64_t> pts;
   RawPacket p;
@@ -196,6 +197,12 @@ ContainerOpen OpenTransportStreams(const std::string& avc, const std::string& mv
   clip.id[1] = views.dependent;
   if (!mvc.empty()) {
     // The two clips of a 3D title: the dependent view is the second file's.
+    std::FILE* f = std::fopen(mvc.c_str(), "rb");
+    if (f) std::fclose(f);
+    if (!f) {
+      *message = kOpenMvcMessage;
+      return ContainerOpen::kFailed;
+    }
     int pid = -1;
     if (views.type != kStreamH264 || !FindTsDependent(mvc, pid) || pid < 0) {
       *message = kNoVideoMessage;
@@ -223,7 +230,7 @@ ContainerOpen OpenPlaylist(const std::string& path, std::unique_ptr<ContainerInp
     return ContainerOpen::kFailed;
   }
   // BDMV/PLAYLIST/x.mpls -> BDMV/STREAM/
-  const std::string stream = Parent(Parent(path)) + "/STREAM/";
+  const std::string stream = Parent(path) + "/../STREAM/";
   auto clipFile = [&](const std::string& dir, const std::string& name, const char* ext, const char* upper) {
     const std::string lower = dir + name + ext;
     if (FileExists(lower)) return lower;
@@ -281,7 +288,7 @@ ContainerOpen OpenPlaylist(const std::string& path, std::unique_ptr<ContainerInp
 
 ContainerOpen OpenMatroska(const std::string& path, std::unique_ptr<ContainerInput>& input, const char** message) {
   Demuxer d;
-  if (!d.Open(path)) {
+  if (!d.Open(path, "matroska")) {
     *message = kContainerUnreadableMessage;
     return ContainerOpen::kFailed;
   }

@@ -62,10 +62,10 @@ bool LayoutBuilder::OpenClip() {
   const ContainerPlan::Clip& c = plan_->clips[clip_];
   const bool dependent = twoViews_ && c.id[1] >= 0;
   separate_ = !c.path[1].empty();
-  ended_[0] = !demux_[0].Open(c.path[0]);
+  ended_[0] = !demux_[0].Open(c.path[0], plan_->Format());
   if (separate_) {
     demux_[0].Want({c.id[0]});
-    ended_[1] = !dependent || !demux_[1].Open(c.path[1]);
+    ended_[1] = !dependent || !demux_[1].Open(c.path[1], plan_->Format());
     demux_[1].Want({c.id[1]});
   } else {
     demux_[0].Want(dependent ? std::vector<int>{c.id[0], c.id[1]} : std::vector<int>{c.id[0]});
@@ -232,7 +232,7 @@ bool PieceSource::Fetch(size_t index) {
   if (openClip_ != p.clip) {
     openClip_ = -1;
     const std::string& path = c.path[1].empty() ? c.path[0] : c.path[view_];
-    if (!demux_.Open(path)) return false;
+    if (!demux_.Open(path, plan_->Format())) return false;
     demux_.Want({c.id[view_]});
     openClip_ = p.clip;
     lastPos_ = -1;

@@ -30,6 +30,7 @@ struct ContainerPlan {
   size_t headerAt = 0, headerSize = 0;
 
   bool TwoViews() const;
+  const char* Format() const { return matroska ? "matroska" : "mpegts"; }
   static constexpr size_t kStandInSize = 5;  // 00 00 00 01 18: a dependent unit with no slices
 };
 

@@ -20,13 +20,15 @@ void Demuxer::Close() {
   path_.clear();
 }
 
-bool Demuxer::Open(const std::string& path) {
+bool Demuxer::Open(const std::string& path, const char* format) {
   Close();
+  const AVInputFormat* input = format ? av_find_input_format(format) : nullptr;
+  if (format && !input) return false;
   AVFormatContext* ctx = avformat_alloc_context();
   if (!ctx) return false;
   // Raw packets: each PES (or block) as muxed, never merged or split by a parser.
   ctx->flags |= AVFMT_FLAG_NOPARSE;
-  if (avformat_open_input(&ctx, path.c_str(), nullptr, nullptr) < 0) return false;  // frees ctx
+  if (avformat_open_input(&ctx, path.c_str(), input, nullptr) < 0) return false;  // frees ctx
   ctx_ = ctx;
   packet_ = av_packet_alloc();
   if (!packet_) {

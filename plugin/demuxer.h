@@ -27,7 +27,9 @@ class Demuxer {
   Demuxer(const Demuxer&) = delete;
   Demuxer& operator=(const Demuxer&) = delete;
 
-  bool Open(const std::string& path);
+  // `format`: libavformat's name of the format the content was found to be ("mpegts",
+  // "matroska"), so that its own probe can't take the file for another; null lets it probe.
+  bool Open(const std::string& path, const char* format = nullptr);
   void Close();
   bool IsOpen() const { return ctx_ != nullptr; }
   const std::string& Path() const { return path_; }

@@ -6,6 +6,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -21,6 +22,7 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 struct Muxer {
+  explicit Muxer(bool withPrefix) : prefix(withPrefix) {}
   bool prefix;
   uint8_t cc[2] = {0, 0};
   Bytes out;
@@ -71,7 +73,7 @@ std::string MemoryFile(const Bytes& bytes) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) return 0;
   const uint8_t flags = data[0];
-  Muxer mux{(flags & 1) != 0};
+  Muxer mux((flags & 1) != 0);
   mux.Section(0, {0x00, 0xB0, 13, 0, 1, 0xC1, 0, 0, 0, 1, 0xE1, 0x00});
   mux.Section(0x100, {0x02, 0xB0, 23, 0, 1, 0xC1, 0, 0, 0xE1, 0x00, 0xF0, 0, 0x1B, 0xF0, 0x11, 0xF0, 0,
                       0x20, 0xF0, 0x12, 0xF0, 0});

@@ -47,3 +47,6 @@ korvala_avs_test(mvc_idr_periodic_reverse reverse ${_media}/mvc/mvc_idr_periodic
 korvala_avs_test(avc_like_ffmpeg ffmpeg ${_media}/BA1_Sony_D.264)
 # An error leaves the plugin as a C result, with the clip's own message.
 korvala_avs_test(missing_file error ${CMAKE_CURRENT_BINARY_DIR}/absent.264 "Korvala: Can't open Source File")
+# This build reads no containers (no libavformat): an M2TS is refused, saying so.
+korvala_avs_test(container_refused refused ${_media}/containers/mvc_ibbp_cabac/mvc_ibbp_cabac.m2ts
+                 "Korvala: ERROR -> Containers (M2TS, SSIF, MPLS, MKV) are not read by this build")

@@ -7,7 +7,8 @@
 #     the same asked for from the last frame to the first (seeks), and the properties
 #     KorvalaView and _Matrix of frames 0 and 1;
 #   ... ffmpeg FILE      a single stream against ffmpeg's decode of it;
-#   ... error FILE TEXT  the script stops with TEXT.
+#   ... error FILE TEXT  the script stops with TEXT;
+#   ... refused FILE TEXT  the same for a file that must be there (a container).
 # Exit 77 (skipped) when a stream is missing.
 set -eu
 wine_run=$1 host=$2 plugin=$3 work=$4 mode=$5
@@ -64,7 +65,8 @@ case "$mode" in
     run "Korvala(\"$(win "$file")\", NumFrames=$frames)" "$work/korvala.yuv"
     check "$frames frames of $size" "$(digest "$work/korvala.yuv")" "$(digest "$work/ffmpeg.yuv")"
     ;;
-  error)
+  error|refused)
+    [ "$mode" = refused ] && need "$1"
     out=$(run "Korvala(\"$(win "$1")\")" "$work/none.yuv" || true)
     check "script error" "$out" "error: $2"
     ;;
