@@ -72,9 +72,13 @@ Korvala::Korvala(const char* sourceFileAVC, const char* sourceFileMVC, int numFr
 
     if (m_decoder->Init(&m_videoParams) < MFX_ERR_NONE) env->ThrowError("Korvala: Can't init decoder");
 
-    const std::vector<uint8_t> start = StreamStart();
+    // The SPS the decoder was fed, for the rate and the frame properties where a runtime is silent.
     h264::Sps sps;
-    const bool haveSps = m_videoParams.mfx.CodecId == MFX_CODEC_AVC && korvala::FindSps(start.data(), start.size(), sps);
+    bool haveSps = false;
+    if (m_videoParams.mfx.CodecId == MFX_CODEC_AVC) {
+      const std::vector<uint8_t> start = StreamStart();
+      haveSps = korvala::FindSps(start.data(), start.size(), sps);
+    }
     DescribeClip(numFrames, haveSps ? &sps : nullptr, env);
     m_properties.Learn(m_session, *m_decoder, m_videoParams, haveSps ? &sps : nullptr, m_pmfxSurfaces, m_numSurfaces,
                        m_vi, env);

@@ -13,6 +13,9 @@ namespace {
 constexpr int64_t kReadOnBytes = 8 << 20;
 // Laid-out bytes kept before the unread ones are moved to the front.
 constexpr size_t kCompactBytes = 1 << 20;
+// Packets held for their partners beyond this are settled unpaired: far more than an SSIF
+// extent, far less than damaged input could make one view run ahead.
+constexpr size_t kMaxHeldBytes = size_t{96} << 20;
 
 }  // namespace
 
@@ -97,10 +100,14 @@ uint32_t LayoutBuilder::Hold(const RawPacket& p) {
   h.bytes.assign(p.data, p.data + p.size);
   h.pos = p.pos;
   h.pts = p.pts;
+  heldBytes_ += h.bytes.size();
   return slot;
 }
 
-void LayoutBuilder::Release(uint32_t slot) { free_.push_back(slot); }
+void LayoutBuilder::Release(uint32_t slot) {
+  heldBytes_ -= slots_[slot].bytes.size();
+  free_.push_back(slot);
+}
 
 void LayoutBuilder::Emit(int view, uint32_t slot) {
   const Held& h = slots_[slot];
@@ -159,7 +166,7 @@ bool LayoutBuilder::Produce() {
   if (!clipOpen_) return OpenClip();
   if (twoViews_) {
     for (;;) {
-      const ViewPairer::Decision d = pairer_.Next(ended_[0], ended_[1]);
+      const ViewPairer::Decision d = pairer_.Next(ended_[0], ended_[1], heldBytes_ > kMaxHeldBytes);
       if (d.step == ViewPairer::Step::kWait) break;
       if (d.step == ViewPairer::Step::kDropDependent) {
         Release(d.dependent);

@@ -89,6 +89,7 @@ class LayoutBuilder {
   ViewPairer pairer_;
   std::vector<Held> slots_;
   std::vector<uint32_t> free_;
+  size_t heldBytes_ = 0;  // of packets waiting for their partners
   std::vector<uint8_t> pending_[2];  // laid out, not yet read
   size_t head_[2] = {0, 0};
   uint64_t laid_[2] = {0, 0};

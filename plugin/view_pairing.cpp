@@ -25,15 +25,15 @@ ViewPairer::Decision ViewPairer::Pop(Step step, bool base, bool dependent) {
   return d;
 }
 
-ViewPairer::Decision ViewPairer::Next(bool baseEnded, bool dependentEnded) {
+ViewPairer::Decision ViewPairer::Next(bool baseEnded, bool dependentEnded, bool crowded) {
   std::deque<Entry>& b = queue_[0];
   std::deque<Entry>& d = queue_[1];
   if (b.empty()) {
-    if (!d.empty() && (baseEnded || d.size() > kMaxPending)) return Pop(Step::kDropDependent, false, true);
+    if (!d.empty() && (baseEnded || crowded || d.size() > kMaxPending)) return Pop(Step::kDropDependent, false, true);
     return Decision{};
   }
   if (d.empty()) {
-    if (dependentEnded || b.size() > kMaxPending) return Pop(Step::kBaseAlone, true, false);
+    if (dependentEnded || crowded || b.size() > kMaxPending) return Pop(Step::kBaseAlone, true, false);
     return Decision{};
   }
   if (b.front().pts == d.front().pts) return Pop(Step::kPair, true, true);
@@ -50,7 +50,7 @@ ViewPairer::Decision ViewPairer::Next(bool baseEnded, bool dependentEnded) {
     return inD <= inB ? Pop(Step::kDropDependent, false, true) : Pop(Step::kBaseAlone, true, false);
   }
   // Neither is held so far: settled once the other view has shown enough, or ended.
-  if (d.size() >= kWindow || dependentEnded) return Pop(Step::kBaseAlone, true, false);
+  if (d.size() >= kWindow || dependentEnded || crowded) return Pop(Step::kBaseAlone, true, false);
   if (b.size() >= kWindow || baseEnded) return Pop(Step::kDropDependent, false, true);
   return Decision{};
 }

@@ -32,7 +32,8 @@ class ViewPairer {
 
   void Push(int view, int64_t pts, uint32_t handle) { queue_[view ? 1 : 0].push_back(Entry{pts, handle}); }
   // The next settled step, given whether each view's input has ended. Call until kWait.
-  Decision Next(bool baseEnded, bool dependentEnded);
+  // `crowded`: the caller holds too many bytes to wait longer for a partner.
+  Decision Next(bool baseEnded, bool dependentEnded, bool crowded = false);
   size_t Pending(int view) const { return queue_[view ? 1 : 0].size(); }
   void Clear() {
     queue_[0].clear();
