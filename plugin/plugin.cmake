@@ -29,6 +29,9 @@ function(korvala_plugin_library name header)
   # DT_RPATH of its loading chain (a DT_RUNPATH would not count), so $ORIGIN must be an RPATH.
   set_target_properties(${name} PROPERTIES BUILD_WITH_INSTALL_RPATH ON INSTALL_RPATH "\$ORIGIN")
   target_link_options(${name} PRIVATE -Wl,--disable-new-dtags)
+  # libavformat pulls in libraries that keep process-wide state from their first use; unloaded
+  # with the plugin they would leave it behind, and be set up again at the next load.
+  target_link_options(${name} PRIVATE -Wl,-z,nodelete)
 endfunction()
 
 if(MINGW)
