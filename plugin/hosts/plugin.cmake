@@ -2,18 +2,19 @@
 # AviSynth header that the interface target `header` provides. Tests build it a second time
 # against AviSynth+'s own header. With C_ENTRY it exports AviSynth+'s C-interface entries
 # instead (the MinGW build's Korvala.dll; needs the target korvala_avisynth_c).
-set(KORVALA_PLUGIN_SOURCE_DIR ${CMAKE_CURRENT_SOURCE_DIR} CACHE INTERNAL "")
+get_filename_component(KORVALA_PLUGIN_SOURCE_DIR ${CMAKE_CURRENT_LIST_DIR}/.. ABSOLUTE)
+set(KORVALA_PLUGIN_SOURCE_DIR ${KORVALA_PLUGIN_SOURCE_DIR} CACHE INTERNAL "")
 function(korvala_plugin_library name header)
   set(dir ${KORVALA_PLUGIN_SOURCE_DIR})
   if(ARGN STREQUAL "C_ENTRY")
-    set(entry ${dir}/entry_c.cpp ${dir}/entry_c_host.cpp)
+    set(entry ${dir}/hosts/entry_c.cpp ${dir}/hosts/entry_c_host.cpp)
     set(entry_libs korvala_avisynth_c)
   else()
-    set(entry ${dir}/entry.cpp)
+    set(entry ${dir}/hosts/entry.cpp)
     set(entry_libs "")
   endif()
-  add_library(${name} SHARED ${entry} ${dir}/clip.cpp ${dir}/frame_delivery.cpp ${dir}/module_dir.cpp
-              ${dir}/property_writer.cpp)
+  add_library(${name} SHARED ${entry} ${dir}/session/clip.cpp ${dir}/session/frame_delivery.cpp
+              ${dir}/session/module_dir.cpp ${dir}/frames/property_writer.cpp)
   korvala_strict(${name})
   target_link_libraries(${name} PRIVATE korvala_containers korvala_data ${header} ${entry_libs} korvala_mfx ${CMAKE_DL_LIBS})
   set_target_properties(${name} PROPERTIES
@@ -23,8 +24,8 @@ function(korvala_plugin_library name header)
   if(WIN32)
     return()
   endif()
-  target_link_options(${name} PRIVATE -Wl,--version-script=${dir}/exports.map)
-  set_property(TARGET ${name} APPEND PROPERTY LINK_DEPENDS ${dir}/exports.map)
+  target_link_options(${name} PRIVATE -Wl,--version-script=${dir}/hosts/exports.map)
+  set_property(TARGET ${name} APPEND PROPERTY LINK_DEPENDS ${dir}/hosts/exports.map)
   # The Media SDK runtime files sit beside the plugin: the dispatcher's bare dlopen searches the
   # DT_RPATH of its loading chain (a DT_RUNPATH would not count), so $ORIGIN must be an RPATH.
   set_target_properties(${name} PROPERTIES BUILD_WITH_INSTALL_RPATH ON INSTALL_RPATH "\$ORIGIN")
