@@ -7,7 +7,7 @@
 #include <new>
 
 #include "avisynth.h"
-#include "clip.h"
+#include "avisynth_clip.h"
 #include "entry_c_host.h"
 
 // The host function table of the header's PVideoFrame and VideoFrame: ours, over the C interface.
@@ -22,7 +22,7 @@ using korvala::c_entry::Environment;
 // filter's own AVS_ScriptEnvironment (the one a create call gets lives only for that call).
 struct Filter {
   Environment env;
-  Korvala* clip;
+  korvala::avs::Clip* clip;
 };
 
 Filter* Of(AVS_FilterInfo* fi) { return static_cast<Filter*>(fi->user_data); }
@@ -78,8 +78,8 @@ int ArgInt(AVS_Value args, int i) {
 AVS_Value AVSC_CC Create(AVS_ScriptEnvironment* host, AVS_Value args, void*) {
   try {
     Environment env(host);
-    std::unique_ptr<Korvala> clip(
-        new Korvala(ArgString(args, 0), ArgString(args, 1), ArgInt(args, 2), ArgInt(args, 3), &env));
+    std::unique_ptr<korvala::avs::Clip> clip(
+        new korvala::avs::Clip(ArgString(args, 0), ArgString(args, 1), ArgInt(args, 2), ArgInt(args, 3), &env));
     std::unique_ptr<Filter> data(new Filter{env, nullptr});
     AVS_FilterInfo* fi = nullptr;
     AVS_Clip* filter = avs_new_c_filter(host, &fi, avs_void, 0);

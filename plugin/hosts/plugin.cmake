@@ -7,16 +7,16 @@ set(KORVALA_PLUGIN_SOURCE_DIR ${KORVALA_PLUGIN_SOURCE_DIR} CACHE INTERNAL "")
 function(korvala_plugin_library name header)
   set(dir ${KORVALA_PLUGIN_SOURCE_DIR})
   if(ARGN STREQUAL "C_ENTRY")
-    set(entry ${dir}/hosts/entry_c.cpp ${dir}/hosts/entry_c_host.cpp)
+    set(entry ${dir}/hosts/entry_c.cpp ${dir}/hosts/entry_c_host.cpp ${dir}/hosts/avisynth_clip.cpp
+              ${dir}/hosts/avisynth_frame.cpp)
     set(entry_libs korvala_avisynth_c)
   else()
-    set(entry ${dir}/hosts/entry.cpp)
+    set(entry ${dir}/hosts/entry.cpp ${dir}/hosts/avisynth_clip.cpp ${dir}/hosts/avisynth_frame.cpp)
     set(entry_libs "")
   endif()
-  add_library(${name} SHARED ${entry} ${dir}/session/clip.cpp ${dir}/session/frame_delivery.cpp
-              ${dir}/session/module_dir.cpp ${dir}/frames/property_writer.cpp)
+  add_library(${name} SHARED ${entry})
   korvala_strict(${name})
-  target_link_libraries(${name} PRIVATE korvala_containers korvala_data ${header} ${entry_libs} korvala_mfx ${CMAKE_DL_LIBS})
+  target_link_libraries(${name} PRIVATE korvala_core ${header} ${entry_libs})
   set_target_properties(${name} PROPERTIES
     CXX_VISIBILITY_PRESET hidden
     VISIBILITY_INLINES_HIDDEN ON
