@@ -1,7 +1,28 @@
-# The Korvala plugin: one shared library exporting only AvisynthPluginInit3, built against the
-# AviSynth header that the interface target `header` provides. Tests build it a second time
-# against AviSynth+'s own header. With C_ENTRY it exports AviSynth+'s C-interface entries
-# instead (the MinGW build's Korvala.dll; needs the target korvala_avisynth_c).
+# The Korvala plugin: one shared library exporting AvisynthPluginInit3, built against the
+# AviSynth header that the interface target `header` provides, and VapourSynthPluginInit2. Tests
+# build it a second time against AviSynth+'s own header. With C_ENTRY it exports AviSynth+'s
+# C-interface entries instead of AvisynthPluginInit3 (the MinGW build's Korvala.dll; needs the
+# target korvala_avisynth_c).
+#
+# The VapourSynth entry is built against VapourSynth's own API 4 header, VapourSynth4.h: a
+# development package's, else the one in ../shared/vapoursynth-R65. Without it the library has
+# only its AviSynth+ entries.
+set(KORVALA_VAPOURSYNTH_INCLUDE_DIR "" CACHE PATH "Folder holding VapourSynth4.h (default: ../shared/vapoursynth-R65's, else /usr/include/vapoursynth)")
+set(_vs_include "${KORVALA_VAPOURSYNTH_INCLUDE_DIR}")
+if(NOT _vs_include)
+  foreach(_candidate "${KORVALA_SHARED_DIR}/vapoursynth-R65/include/vapoursynth" /usr/include/vapoursynth)
+    if(EXISTS "${_candidate}/VapourSynth4.h" AND NOT _vs_include)
+      set(_vs_include "${_candidate}")
+    endif()
+  endforeach()
+endif()
+if(_vs_include AND EXISTS "${_vs_include}/VapourSynth4.h")
+  set(KORVALA_VAPOURSYNTH_ENTRY_INCLUDE "${_vs_include}" CACHE INTERNAL "")
+else()
+  message(STATUS "No VapourSynth4.h: the plugin is built without its VapourSynth entry")
+  set(KORVALA_VAPOURSYNTH_ENTRY_INCLUDE "" CACHE INTERNAL "")
+endif()
+
 get_filename_component(KORVALA_PLUGIN_SOURCE_DIR ${CMAKE_CURRENT_LIST_DIR}/.. ABSOLUTE)
 set(KORVALA_PLUGIN_SOURCE_DIR ${KORVALA_PLUGIN_SOURCE_DIR} CACHE INTERNAL "")
 function(korvala_plugin_library name header)
@@ -17,6 +38,10 @@ function(korvala_plugin_library name header)
   add_library(${name} SHARED ${entry})
   korvala_strict(${name})
   target_link_libraries(${name} PRIVATE korvala_core ${header} ${entry_libs})
+  if(KORVALA_VAPOURSYNTH_ENTRY_INCLUDE)
+    target_sources(${name} PRIVATE ${dir}/hosts/vapoursynth_entry.cpp)
+    target_include_directories(${name} SYSTEM PRIVATE ${KORVALA_VAPOURSYNTH_ENTRY_INCLUDE})
+  endif()
   set_target_properties(${name} PROPERTIES
     CXX_VISIBILITY_PRESET hidden
     VISIBILITY_INLINES_HIDDEN ON

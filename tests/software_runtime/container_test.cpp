@@ -26,24 +26,6 @@ std::vector<std::uint8_t> FrameBytes(const avshost::Frame& frame) {
   return out;
 }
 
-// The container forms of a shared set, as Korvala's first two arguments.
-struct Form {
-  const char* name;
-  std::string avc, mvc;
-  int extraUnits;  // the MKV holds a copy of the first unit at its end
-};
-
-std::vector<Form> FormsOf(const std::string& set) {
-  const std::string dir = SharedMedia("containers/" + set);
-  if (dir.empty()) return {};
-  const std::string bdmv = dir + "/BDMV/";
-  return {{"m2ts", dir + "/" + set + ".m2ts", "", 0},
-          {"clips", bdmv + "STREAM/00000.m2ts", bdmv + "STREAM/00001.m2ts", 0},
-          {"ssif", bdmv + "STREAM/SSIF/00000.ssif", "", 0},
-          {"mpls", bdmv + "PLAYLIST/00000.mpls", "", 0},
-          {"mkv", dir + "/" + set + ".mkv", "", 1}};
-}
-
 // Frames asked last to first, then jumps about: what comes must be the frames of the reverse pass.
 class ContainerForms : public ::testing::TestWithParam<Stream> {};
 

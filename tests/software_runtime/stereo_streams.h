@@ -1,11 +1,14 @@
 // The stereo streams in ../shared/media/mvc with the reference decoder's MD5 of each view
-// (../shared/media/mvc/README.md), and a frame's visible bytes.
+// (../shared/media/mvc/README.md), the container forms of a set in ../shared/media/containers,
+// and a frame's visible bytes. Every front end's tests use these.
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "avs_host.h"
+#include "media.h"
 
 namespace swrt_test {
 
@@ -24,6 +27,24 @@ inline const Stream kStreams[] = {
     {"mvc_idr_periodic", 24, "686549ef67e93292ac0d33c37f5570d8", "6d6d4dda6e92281a3e1d955f178c9e57"},
     {"mvc_1080p", 48, "d8169ec55d4064fb2648078592b82909", "926af376de5ab104add71876e640888f"},
 };
+
+// The container forms of a shared set, as Korvala's first two arguments.
+struct Form {
+  const char* name;
+  std::string avc, mvc;
+  int extraUnits;  // the MKV holds a copy of the first unit at its end
+};
+
+inline std::vector<Form> FormsOf(const std::string& set) {
+  const std::string dir = SharedMedia("containers/" + set);
+  if (dir.empty()) return {};
+  const std::string bdmv = dir + "/BDMV/";
+  return {{"m2ts", dir + "/" + set + ".m2ts", "", 0},
+          {"clips", bdmv + "STREAM/00000.m2ts", bdmv + "STREAM/00001.m2ts", 0},
+          {"ssif", bdmv + "STREAM/SSIF/00000.ssif", "", 0},
+          {"mpls", bdmv + "PLAYLIST/00000.mpls", "", 0},
+          {"mkv", dir + "/" + set + ".mkv", "", 1}};
+}
 
 inline void AppendFrame(const avshost::Frame& frame, std::vector<std::uint8_t>& out) {
   for (int plane : {PLANAR_Y, PLANAR_U, PLANAR_V}) {
