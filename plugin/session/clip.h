@@ -133,7 +133,8 @@ class Korvala : private korvala::ReaderState {
   std::unique_ptr<korvala::UnitIndex> m_index;
   korvala::FileScan m_scanAVC;
   korvala::FileScan m_scanMVC;
-  std::string m_pathAVC, m_pathMVC;
+  // The elementary files, each opened once: the probe, the index's scan and the readers share it.
+  std::shared_ptr<korvala::FileSource> m_fileAVC, m_fileMVC;
   std::unique_ptr<korvala::ContainerInput> m_container;  // the input is a container
   bool m_feedDependent = false;  // the dependent view's units go to the decoder
   uint32_t m_nextUnit = 0;       // the next unit to feed
