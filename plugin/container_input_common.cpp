@@ -6,8 +6,6 @@
 
 namespace korvala {
 
-const char* const kContainersUnsupportedMessage =
-    "Korvala: ERROR -> Containers (M2TS, SSIF, MPLS, MKV) are not read by this build";
 const char* const kContainerUnreadableMessage = "Korvala: ERROR -> Can't read the container";
 const char* const kNoVideoMessage = "Korvala: ERROR -> No video stream to decode in the container";
 const char* const kClipMissingMessage = "Korvala: ERROR -> Can't open a clip of the playlist";

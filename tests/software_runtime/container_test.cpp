@@ -30,18 +30,20 @@ std::vector<std::uint8_t> FrameBytes(const avshost::Frame& frame) {
 struct Form {
   const char* name;
   std::string avc, mvc;
-  int extraUnits;  // the MKV holds a copy of the first unit at its end
+  int extraUnits;
 };
 
 std::vector<Form> FormsOf(const std::string& set) {
   const std::string dir = SharedMedia("containers/" + set);
   if (dir.empty()) return {};
-  const std::string bdmv = dir + "/BDMV/";
-  return {{"m2ts", dir + "/" + set + ".m2ts", "", 0},
-          {"clips", bdmv + "STREAM/00000.m2ts", bdmv + "STREAM/00001.m2ts", 0},
-          {"ssif", bdmv + "STREAM/SSIF/00000.ssif", "", 0},
-          {"mpls", bdmv + "PLAYLIST/00000.mpls", "", 0},
-          {"mkv", dir + "/" + set + ".mkv", "", 1}};
+  auto path = [&](std::string name) {
+    if (name.empty()) return name;
+    if (const size_t at = name.find("SET"); at != std::string::npos) name.replace(at, 3, set);
+    return dir + "/" + name;
+  };
+  std::vector<Form> forms;
+  for (const ContainerForm& f : kContainerForms) forms.push_back({f.name, path(f.avc), path(f.mvc), f.extraUnits});
+  return forms;
 }
 
 // Frames asked last to first, then jumps about: what comes must be the frames of the reverse pass.

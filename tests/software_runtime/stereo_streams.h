@@ -1,5 +1,7 @@
 // The stereo streams in ../shared/media/mvc with the reference decoder's MD5 of each view
-// (../shared/media/mvc/README.md), and a frame's visible bytes.
+// (../shared/media/mvc/README.md), the container forms of a set, and a frame's visible bytes.
+// The Windows tests read the two tables too (tests/windows/avisynth_c_entry.cmake): one entry
+// a line.
 #pragma once
 
 #include <cstdint>
@@ -23,6 +25,23 @@ inline const Stream kStreams[] = {
     {"mvc_field", 16, "0067af09904da49256cd6e3d7cfa40f2", "2e52049aa22b729561e919219a8620ac"},
     {"mvc_idr_periodic", 24, "686549ef67e93292ac0d33c37f5570d8", "6d6d4dda6e92281a3e1d955f178c9e57"},
     {"mvc_1080p", 48, "d8169ec55d4064fb2648078592b82909", "926af376de5ab104add71876e640888f"},
+};
+
+// A set's container forms in ../shared/media/containers/SET, as Korvala's first two arguments
+// ("SET" stands for the set's name). The MKV holds a copy of the first unit at its end.
+struct ContainerForm {
+  const char* name;
+  const char* avc;
+  const char* mvc;
+  int extraUnits;
+};
+
+inline const ContainerForm kContainerForms[] = {
+    {"m2ts", "SET.m2ts", "", 0},
+    {"clips", "BDMV/STREAM/00000.m2ts", "BDMV/STREAM/00001.m2ts", 0},
+    {"ssif", "BDMV/STREAM/SSIF/00000.ssif", "", 0},
+    {"mpls", "BDMV/PLAYLIST/00000.mpls", "", 0},
+    {"mkv", "SET.mkv", "", 1},
 };
 
 inline void AppendFrame(const avshost::Frame& frame, std::vector<std::uint8_t>& out) {

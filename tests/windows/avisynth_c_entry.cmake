@@ -23,30 +23,45 @@ function(korvala_avs_test name)
   set_tests_properties(avisynth_c_${name} PROPERTIES FIXTURES_REQUIRED wine_prefix SKIP_RETURN_CODE 77 TIMEOUT 600)
 endfunction()
 
-# Reference digests of each view (the shared folder's media READMEs).
+# The Linux tests' tables (one entry a line): the stereo streams with each view's reference
+# digest, and the container forms of a set.
 set(_media ${KORVALA_SHARED_DIR}/media)
+file(STRINGS ${PROJECT_SOURCE_DIR}/tests/software_runtime/stereo_streams.h _entries REGEX "^ *{\"")
+set(_sets "")
+set(_forms "")
+foreach(_e IN LISTS _entries)
+  if(_e MATCHES "^ *{\"([a-z0-9_]+)\", ([0-9]+), \"([0-9a-f]+)\", \"([0-9a-f]+)\"}")
+    set(_set_${CMAKE_MATCH_1} ${CMAKE_MATCH_2} ${CMAKE_MATCH_3} ${CMAKE_MATCH_4})
+    list(APPEND _sets ${CMAKE_MATCH_1})
+  elseif(_e MATCHES "^ *{\"([a-z0-9]+)\", \"([^\"]*)\", \"([^\"]*)\", ([0-9]+)}")
+    list(APPEND _forms ${CMAKE_MATCH_1})
+    set(_mvc "${CMAKE_MATCH_3}")
+    if(_mvc STREQUAL "")
+      set(_mvc -)  # none
+    endif()
+    set(_form_${CMAKE_MATCH_1} "${CMAKE_MATCH_2}" ${_mvc} ${CMAKE_MATCH_4})
+  endif()
+endforeach()
+if(NOT _sets OR NOT _forms)
+  message(FATAL_ERROR "No stereo streams or container forms read from tests/software_runtime/stereo_streams.h")
+endif()
+
 korvala_avs_test(MVCRP_2 pair ${_media}/MVCRP_2.base.h264 ${_media}/MVCRP_2.dep.mvc 250
                  b89fdf72007d76e4611237ca113a9e47 5dc61db7e682982679042ef554968245)
-foreach(stream
-    "mvc_ipp_cavlc 24 8f7cba22d01cbfb4e04426b75915f7ba aa19893eafff58e34b9118e0ab52c709"
-    "mvc_ibbp_cabac 24 d18884fae6452e03797ba4da919e9e87 d0a0fa2a09744858aa687fec8d02f9eb"
-    "mvc_hierb_spatial 25 64715dcd7a616c96fdbab1cf72a9c6be 1774738febfff4734abd8f9a5faa085b"
-    "mvc_field 16 0067af09904da49256cd6e3d7cfa40f2 2e52049aa22b729561e919219a8620ac"
-    "mvc_idr_periodic 24 686549ef67e93292ac0d33c37f5570d8 6d6d4dda6e92281a3e1d955f178c9e57"
-    "mvc_1080p 48 d8169ec55d4064fb2648078592b82909 926af376de5ab104add71876e640888f")
-  separate_arguments(_s UNIX_COMMAND "${stream}")
-  list(GET _s 0 _name)
-  list(SUBLIST _s 1 3 _rest)
-  korvala_avs_test(${_name} pair ${_media}/mvc/${_name}.base.h264 ${_media}/mvc/${_name}.dep.mvc ${_rest})
+foreach(_name IN LISTS _sets)
+  korvala_avs_test(${_name} pair ${_media}/mvc/${_name}.base.h264 ${_media}/mvc/${_name}.dep.mvc ${_set_${_name}})
 endforeach()
 # Counted from the stream (NumFrames 0), served backwards by seeks to IDR and non-IDR I access
 # units; the stream has no colour description.
+list(SUBLIST _set_mvc_idr_periodic 1 2 _digests)
 korvala_avs_test(mvc_idr_periodic_reverse reverse ${_media}/mvc/mvc_idr_periodic.base.h264
-                 ${_media}/mvc/mvc_idr_periodic.dep.mvc 0 686549ef67e93292ac0d33c37f5570d8
-                 6d6d4dda6e92281a3e1d955f178c9e57 2)
+                 ${_media}/mvc/mvc_idr_periodic.dep.mvc 0 ${_digests} 2)
 korvala_avs_test(avc_like_ffmpeg ffmpeg ${_media}/BA1_Sony_D.264)
 # An error leaves the plugin as a C result, with the clip's own message.
 korvala_avs_test(missing_file error ${CMAKE_CURRENT_BINARY_DIR}/absent.264 "Korvala: Can't open Source File")
-# This build reads no containers (no libavformat): an M2TS is refused, saying so.
-korvala_avs_test(container_refused refused ${_media}/containers/mvc_ibbp_cabac/mvc_ibbp_cabac.m2ts
-                 "Korvala: ERROR -> Containers (M2TS, SSIF, MPLS, MKV) are not read by this build")
+# Every container form of two sets, counted, forward and in reverse, as the Linux tests do.
+foreach(_name mvc_ibbp_cabac mvc_1080p)
+  foreach(_form IN LISTS _forms)
+    korvala_avs_test(${_name}_${_form} container ${_media}/containers/${_name} ${_name} ${_set_${_name}} ${_form_${_form}})
+  endforeach()
+endforeach()

@@ -8,7 +8,10 @@
 #     KorvalaView and _Matrix of frames 0 and 1;
 #   ... ffmpeg FILE      a single stream against ffmpeg's decode of it;
 #   ... error FILE TEXT  the script stops with TEXT;
-#   ... refused FILE TEXT  the same for a file that must be there (a container).
+#   ... container DIR SET FRAMES MD5_BASE MD5_DEP AVC MVC EXTRA
+#     a container form of a shared set (its files AVC and MVC under DIR, "SET" in them standing
+#     for the set's name, MVC "-" for none; EXTRA units beyond FRAMES), counted from the stream,
+#     both views in alternation asked for first to last and last to first.
 # Exit 77 (skipped) when a stream is missing.
 set -eu
 wine_run=$1 host=$2 plugin=$3 work=$4 mode=$5
@@ -65,10 +68,36 @@ case "$mode" in
     run "Korvala(\"$(win "$file")\", NumFrames=$frames)" "$work/korvala.yuv"
     check "$frames frames of $size" "$(digest "$work/korvala.yuv")" "$(digest "$work/ffmpeg.yuv")"
     ;;
-  error|refused)
-    [ "$mode" = refused ] && need "$1"
+  error)
     out=$(run "Korvala(\"$(win "$1")\")" "$work/none.yuv" || true)
     check "script error" "$out" "error: $2"
+    ;;
+  container)
+    dir=$1 set=$2 frames=$3 extra=$8
+    avc=$dir/$(echo "$6" | sed "s/SET/$set/")
+    need "$avc"
+    args="\"$(win "$avc")\""
+    if [ "$7" != - ]; then
+      need "$dir/$7"
+      args="$args, \"$(win "$dir/$7")\""
+    fi
+    for pass in forward reverse; do
+      flag=""
+      [ $pass = reverse ] && flag=-r
+      # shellcheck disable=SC2086
+      out=$(run $flag "Korvala($args, ViewId=2)" "$work/base.yuv" "$work/dep.yuv" || true)
+      clip=$(echo "$out" | grep '^frames=' || true)
+      if [ -z "$clip" ]; then
+        echo "$pass: $out"
+        failed=1
+        continue
+      fi
+      check "$pass: frames" "${clip%% *}" "frames=$((2 * (frames + extra)))"
+      size=${clip#* size=}
+      bytes=$((frames * ${size%x*} * ${size#*x} * 3 / 2))
+      check "$pass: base view" "$(head -c "$bytes" "$work/base.yuv" | md5sum | cut -d' ' -f1)" "$4"
+      check "$pass: dependent view" "$(head -c "$bytes" "$work/dep.yuv" | md5sum | cut -d' ' -f1)" "$5"
+    done
     ;;
   *)
     echo "unknown mode $mode" >&2
