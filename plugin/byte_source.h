@@ -11,8 +11,12 @@ namespace korvala {
 class ByteSource {
  public:
   virtual ~ByteSource() = default;
-  // Up to n bytes from offset: fewer only where the stream ends, none past it.
+  // Up to n bytes from offset: fewer only where the stream ends, none past it, or where the
+  // source is stalled.
   virtual size_t ReadAt(uint64_t offset, uint8_t* to, size_t n) = 0;
+  // The last read came short because another reader of the same pass must take its bytes
+  // first: the stream goes on once it has.
+  virtual bool Stalled() const { return false; }
 };
 
 // A file of its own; a read that follows the last one goes on without seeking.

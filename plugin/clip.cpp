@@ -144,24 +144,22 @@ void Korvala::StartUnits(bool restart, korvala::Codec codec) {
   if (!m_index) {
     const bool pair = m_mvcMode != 0;
     m_feedDependent = pair && m_viewId != 0;
-    m_index = std::make_unique<korvala::UnitIndex>(m_feedDependent, codec);
+    // The dependent view is scanned even when it is not shown: its anchor pictures are what
+    // proves that the base view's I pictures are places to start.
+    m_index = std::make_unique<korvala::UnitIndex>(pair, codec);
     if (m_container) {
       // One pass lays both views out for the scan; the readers read the units back by it.
       std::unique_ptr<korvala::ByteSource> base, dependent;
-      m_container->OpenScan(m_feedDependent, base, dependent);
+      m_container->OpenScan(pair, base, dependent);
       m_scanAVC = korvala::FileScan(std::move(base));
       m_unitsAVC = m_container->OpenUnits(0);
-      if (m_feedDependent) {
-        m_scanMVC = korvala::FileScan(std::move(dependent));
-        m_unitsMVC = m_container->OpenUnits(1);
-      }
+      if (pair) m_scanMVC = korvala::FileScan(std::move(dependent));
+      if (m_feedDependent) m_unitsMVC = m_container->OpenUnits(1);
     } else {
       m_scanAVC = korvala::FileScan(OpenSequential(m_pathAVC.c_str()));
       m_unitsAVC = std::make_unique<korvala::FileSource>(OpenSequential(m_pathAVC.c_str()));
-      if (m_feedDependent) {
-        m_scanMVC = korvala::FileScan(OpenSequential(m_pathMVC.c_str()));
-        m_unitsMVC = std::make_unique<korvala::FileSource>(OpenSequential(m_pathMVC.c_str()));
-      }
+      if (pair) m_scanMVC = korvala::FileScan(OpenSequential(m_pathMVC.c_str()));
+      if (m_feedDependent) m_unitsMVC = std::make_unique<korvala::FileSource>(OpenSequential(m_pathMVC.c_str()));
     }
   }
   m_feed = Feed::kUnits;

@@ -33,15 +33,23 @@ void LayOut(const ContainerPlan& plan, const uint8_t* data, size_t size, std::ve
 // ---------------------------------------------------------------------------------------------
 // The pass.
 
-LayoutBuilder::LayoutBuilder(std::shared_ptr<const ContainerPlan> plan, bool twoViews, std::shared_ptr<Layout> layout)
-    : plan_(std::move(plan)), twoViews_(twoViews && plan_->TwoViews()), layout_(std::move(layout)) {}
+LayoutBuilder::LayoutBuilder(std::shared_ptr<const ContainerPlan> plan, bool twoViews, std::shared_ptr<Layout> layout,
+                             size_t aheadBytes)
+    : plan_(std::move(plan)), twoViews_(twoViews && plan_->TwoViews()), layout_(std::move(layout)), aheadBytes_(aheadBytes) {}
 
 LayoutBuilder::~LayoutBuilder() = default;
 
 size_t LayoutBuilder::Read(int view, uint8_t* to, size_t n) {
   view = view ? 1 : 0;
   std::vector<uint8_t>& pending = pending_[view];
-  while (pending.size() - head_[view] < n && Produce()) {
+  const int other = 1 - view;
+  stalled_[view] = false;
+  while (pending.size() - head_[view] < n) {
+    if (Unread(other) > aheadBytes_) {
+      stalled_[view] = true;
+      break;
+    }
+    if (!Produce()) break;
   }
   const size_t take = std::min(n, pending.size() - head_[view]);
   if (take > 0) std::memcpy(to, pending.data() + head_[view], take);

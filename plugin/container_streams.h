@@ -54,12 +54,19 @@ class LayoutBuilder {
  public:
   // twoViews: the dependent view too, paired with the base view. `layout` (may be null)
   // receives every piece.
-  LayoutBuilder(std::shared_ptr<const ContainerPlan> plan, bool twoViews, std::shared_ptr<Layout> layout);
+  LayoutBuilder(std::shared_ptr<const ContainerPlan> plan, bool twoViews, std::shared_ptr<Layout> layout,
+                size_t aheadBytes = kAheadBytes);
   ~LayoutBuilder();
 
-  // The next bytes of view v: n of them, fewer only where its stream ends.
+  // The next bytes of view v: n of them, fewer where its stream ends or where the other view's
+  // laid-out bytes wait to be read beyond kAheadBytes (Stalled(v) then tells).
   size_t Read(int view, uint8_t* to, size_t n);
   uint64_t Consumed(int view) const { return consumed_[view]; }
+  bool Stalled(int view) const { return stalled_[view]; }
+  size_t Unread(int view) const { return pending_[view].size() - head_[view]; }
+  // What one view may have laid out and unread while the other view's reader asks for more.
+  // A view whose packets stop (a lost PID) thus never makes the other's bytes pile up.
+  static constexpr size_t kAheadBytes = size_t{16} << 20;
 
  private:
   bool Produce();
@@ -80,6 +87,7 @@ class LayoutBuilder {
   std::shared_ptr<const ContainerPlan> plan_;
   bool twoViews_;
   std::shared_ptr<Layout> layout_;
+  size_t aheadBytes_;
   size_t clip_ = 0;
   bool clipOpen_ = false;
   bool done_ = false;
@@ -94,6 +102,7 @@ class LayoutBuilder {
   size_t head_[2] = {0, 0};
   uint64_t laid_[2] = {0, 0};
   uint64_t consumed_[2] = {0, 0};
+  bool stalled_[2] = {false, false};
 };
 
 // One view of a builder shared with the other view, read sequentially (the index's scan). A
@@ -102,6 +111,7 @@ class BuilderSource : public ByteSource {
  public:
   BuilderSource(std::shared_ptr<LayoutBuilder> builder, int view) : builder_(std::move(builder)), view_(view) {}
   size_t ReadAt(uint64_t offset, uint8_t* to, size_t n) override;
+  bool Stalled() const override { return builder_->Stalled(view_); }
 
  private:
   std::shared_ptr<LayoutBuilder> builder_;

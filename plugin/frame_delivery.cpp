@@ -13,6 +13,9 @@ namespace {
 constexpr mfxU32 kSyncWaitMs = 1000;
 // A picture still in the decoder's hands after this many waits is an error, not a hang.
 constexpr int kSyncAttempts = 30;
+// Calls without input taken or a picture given before the decoder is given up on; a busy
+// device is waited for 1 ms a call, so about ten seconds.
+constexpr int kIdleCalls = 10000;
 }  // namespace
 
 int Korvala::GetFreeFrameSurface() const {
@@ -182,7 +185,7 @@ void Korvala::Seek(int n, IScriptEnvironment* env) {
     // Pictures told apart by the units' timestamps may start anywhere; counted ones only where
     // no earlier picture can come out after the start.
     unit = m_index->SeekUnit(static_cast<uint32_t>(target.frame), m_stampsMissing);
-    first = unit == 0 ? 0 : m_index->FrameOfUnit(unit);
+    first = m_index->FirstExactFrame(unit);
   }
   if (m_decoder->Reset(&m_videoParams) < MFX_ERR_NONE) RaiseLinearDecoding(n, env);
   m_bitstream.DataOffset = 0;
@@ -193,8 +196,8 @@ void Korvala::Seek(int n, IScriptEnvironment* env) {
   m_nextUnit = unit;
   if (m_feed == Feed::kRaw) RewindInput();
   m_runTop = -1;
-  // Pictures shown before the start's own (the leading pictures of an open GOP) refer to what
-  // was not decoded: they are not kept.
+  // Pictures shown before the start's own (the leading pictures of an open GOP), or before a
+  // recovery point's recovery picture, refer to what was not decoded: they are not kept.
   m_seekFloor = first;
   m_countFrom = m_stampsMissing ? first : 0;
   m_counts[0] = m_counts[1] = 0;
@@ -265,8 +268,13 @@ mfxFrameSurface1* Korvala::NextPicture(IScriptEnvironment* env) {
 
   mfxFrameSurface1* out = nullptr;
   mfxSyncPoint sync = nullptr;
+  // Calls in a row that neither took input nor gave a picture: a runtime that goes on like this
+  // (asking for data while the bitstream is full, warning without end) would spin for ever.
+  int idle = 0;
   for (;;) {
+    const mfxU32 before = m_activeBitstream ? m_activeBitstream->DataLength : 0;
     const mfxStatus status = m_decoder->DecodeFrameAsync(m_activeBitstream, m_pmfxSurfaces[work], &out, &sync);
+    bool progress = m_activeBitstream && m_activeBitstream->DataLength != before;
     if (status == MFX_ERR_MORE_SURFACE) {
       work = GetFreeFrameSurface();
       if (work < 0) env->ThrowError("Korvala: ERROR -> GetFreeFrameSurface() -> No free frame surfaces");
@@ -275,7 +283,9 @@ mfxFrameSurface1* Korvala::NextPicture(IScriptEnvironment* env) {
         m_drained = 1;
         return nullptr;
       }
+      const mfxU32 held = m_bitstream.DataLength;
       if (FillBitstream(env) == MFX_ERR_MORE_DATA) m_activeBitstream = nullptr;
+      progress = progress || !m_activeBitstream || m_bitstream.DataLength != held;
     } else if (status == MFX_ERR_NONE) {
       break;
     } else if (status == MFX_WRN_DEVICE_BUSY) {
@@ -287,6 +297,13 @@ mfxFrameSurface1* Korvala::NextPicture(IScriptEnvironment* env) {
       env->ThrowError("%s", message);
     }
     // Any other warning: call again with the same surface.
+    idle = progress ? 0 : idle + 1;
+    if (idle > kIdleCalls) {
+      char message[128];
+      std::snprintf(message, sizeof message, "Korvala: ERROR -> DecodeFrameAsync makes no progress (status = %d)",
+                    static_cast<int>(status));
+      env->ThrowError("%s", message);
+    }
   }
   WaitForPicture(sync, env);
   return out;

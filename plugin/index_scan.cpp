@@ -20,7 +20,8 @@ bool FileScan::Step(StreamScanner& scanner) {
     }
     const size_t n = source_ ? source_->ReadAt(base_ + have_, buf_.data() + have_, buf_.size() - have_) : 0;
     have_ += n;
-    if (n == 0 || have_ < buf_.size()) eof_ = true;
+    stalled_ = source_ && have_ < buf_.size() && source_->Stalled();
+    if (!stalled_ && (n == 0 || have_ < buf_.size())) eof_ = true;
   }
   const uint8_t* d = buf_.data();
   for (;;) {
@@ -56,18 +57,23 @@ bool FileScan::Step(StreamScanner& scanner) {
 }
 
 bool ScanUntil(UnitIndex& index, FileScan& base, FileScan* dependent, size_t units) {
+  FileScan* last = nullptr;
   while (index.KnownUnits() < units) {
     if (index.ScanEnded()) return false;
-    // The stream that is behind goes on.
-    const bool depBehind = dependent && !index.Dependent().Ended() &&
-                           index.Dependent().Units().size() <= index.Base().Units().size();
+    // The stream that is behind goes on, unless it just stalled waiting for the other stream to
+    // take its bytes.
+    bool depBehind = dependent && !index.Dependent().Ended() &&
+                     index.Dependent().Units().size() <= index.Base().Units().size();
+    if (depBehind && last == dependent && dependent->Stalled() && !index.Base().Ended()) depBehind = false;
+    else if (!depBehind && last == &base && base.Stalled() && dependent && !index.Dependent().Ended()) depBehind = true;
     if (depBehind) {
-      dependent->Step(index.Dependent());
+      last = dependent;
     } else if (!index.Base().Ended()) {
-      base.Step(index.Base());
-    } else if (dependent) {
-      dependent->Step(index.Dependent());
+      last = &base;
+    } else {
+      last = dependent;
     }
+    if (last) last->Step(last == &base ? index.Base() : index.Dependent());
   }
   return true;
 }

@@ -20,6 +20,9 @@ class FileScan {
   // been told where the stream ends).
   bool Step(StreamScanner& scanner);
   uint64_t Scanned() const { return base_ + pos_; }
+  // The last step's read came short without the stream ending: the other stream of the same
+  // pass must be scanned on first.
+  bool Stalled() const { return stalled_; }
 
   static constexpr size_t kBlockBytes = 8u << 20;
 
@@ -31,6 +34,7 @@ class FileScan {
   uint64_t base_ = 0;  // file offset of buf_[0]
   bool eof_ = false;
   bool done_ = false;
+  bool stalled_ = false;
 };
 
 // Scans both streams of an index until at least `units` units are known (or the streams end).

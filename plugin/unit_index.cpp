@@ -4,6 +4,7 @@
 #include <numeric>
 
 #include "bits.h"
+#include "sei.h"
 #include "slice_header.h"
 
 namespace korvala {
@@ -35,6 +36,7 @@ void StreamScanner::Open(uint64_t at) {
   current_.offset = at;
   open_ = true;
   sliceSeen_ = false;
+  seiRecovery_ = -1;
 }
 
 void StreamScanner::Nal(uint64_t offset, const uint8_t* nal, size_t len) {
@@ -71,6 +73,14 @@ void StreamScanner::Nal(uint64_t offset, const uint8_t* nal, size_t len) {
       // Behind a picture's slices a PPS may be another view's of the same instant: the next
       // slice tells.
       if (h264::ParsePps(rbsp_.data(), rbsp_.size(), pps)) pendingPps_.push_back(pps);
+      break;
+    }
+    case h264::kNalSei: {
+      // Only an SEI before the picture's slices speaks of it.
+      if (mode_ != h264::CutMode::kStream || current_.slices) break;
+      h264::Unescape(nal + 1, std::min(len - 1, kLookahead), rbsp_);
+      uint32_t count = 0;
+      if (h264::FindRecoveryPoint(rbsp_.data(), rbsp_.size(), count)) seiRecovery_ = count;
       break;
     }
     case h264::kNalSlice:
@@ -119,6 +129,7 @@ void StreamScanner::BaseSlice(const uint8_t* nal, size_t len) {
   if (!h264::ParseSliceHeader(rbsp_.data(), rbsp_.size(), sps, pps, context, h)) return;
 
   const h264::PocCounter::Result poc = poc_.Next(sps, h, context.idr, context.refIdc);
+  Recover(h.frameNum, sps.MaxFrameNum(), context.idr || poc.reset);
   current_.picture = true;
   current_.idr = context.idr;
   current_.intra = h.IsIntra();
@@ -133,6 +144,30 @@ void StreamScanner::BaseSlice(const uint8_t* nal, size_t len) {
   lastUnpairedField_ = h.fieldPic && !current_.secondField;
   lastBottom_ = h.bottomField;
   lastFrameNum_ = h.frameNum;
+}
+
+// The recovery picture of an earlier recovery point is the first with its frame_num; this
+// unit's own recovery point waits for its recovery picture.
+void StreamScanner::Recover(uint32_t frameNum, uint32_t maxFrameNum, bool reset) {
+  const uint32_t unit = static_cast<uint32_t>(units_.size());
+  if (reset) awaited_.clear();
+  for (size_t i = 0; i < awaited_.size();) {
+    if (awaited_[i].frameNum == frameNum) {
+      recoveries_.push_back(Recovery{awaited_[i].start, unit});
+      awaited_.erase(awaited_.begin() + static_cast<std::ptrdiff_t>(i));
+    } else {
+      ++i;
+    }
+  }
+  if (seiRecovery_ < 0 || reset) return;
+  current_.recovery = true;
+  if (seiRecovery_ == 0) {
+    recoveries_.push_back(Recovery{unit, unit});
+  } else if (seiRecovery_ < maxFrameNum) {
+    // A damaged stream could announce points without end: the oldest are given up.
+    if (awaited_.size() >= kMaxAwaited) awaited_.erase(awaited_.begin());
+    awaited_.push_back(AwaitedRecovery{unit, static_cast<uint32_t>((frameNum + seiRecovery_) % maxFrameNum)});
+  }
 }
 
 void StreamScanner::End(uint64_t size) {
@@ -205,16 +240,49 @@ void UnitIndex::Finish() {
   for (size_t k = 1; k < n; ++k)
     if (base[k].picture && base[k].secondField && units_[k].frame == kNoFrame) units_[k].frame = units_[k - 1].frame;
 
+  // Where decoding may start: proven, never guessed. An IDR picture; an I picture whose
+  // dependent picture is an anchor (in an anchor access unit no later picture of either view
+  // refers to an earlier one); in a stream without a dependent view an I picture with a recovery
+  // point SEI, exact from its recovery picture on; an HEVC IRAP picture; an MPEG-2 I picture. A
+  // field pair qualifies when both its fields do. Any other I picture may be followed by
+  // pictures predicted from before it, as encoders do at scene cuts.
+  const Codec codec = base_.StreamCodec();
+  auto anchor = [&](size_t k) { return twoStreams_ ? k < dep.size() && dep[k].anchor : base[k].anchor; };
+  std::vector<std::pair<uint32_t, uint32_t>> recovered;  // start unit, recovery unit
+  for (const Recovery& r : base_.Recoveries())
+    if (r.start < n && r.exact < n) recovered.emplace_back(r.start, r.exact);
+  std::sort(recovered.begin(), recovered.end());
+  auto recoveryOf = [&](size_t k) {
+    auto it = std::lower_bound(recovered.begin(), recovered.end(), std::pair<uint32_t, uint32_t>(k, 0));
+    return it != recovered.end() && it->first == k ? it->second : kNoFrame;
+  };
   raps_.clear();
+  exactFrom_.clear();
   for (size_t k = 0; k < n; ++k) {
     const ScannedUnit& b = base[k];
     AccessKind kind = AccessKind::kNone;
     if (b.picture && !b.secondField && units_[k].frame != kNoFrame) {
-      const bool anchor = !anyDependent || (twoStreams_ ? k < dep.size() && dep[k].anchor : b.anchor);
-      if (b.idr)
+      // The field completing this one, when there is one.
+      const bool paired = b.field && k + 1 < n && base[k + 1].picture && base[k + 1].secondField;
+      auto qualifies = [&](size_t at) {
+        if (!base[at].intra) return false;
+        if (codec != Codec::kH264) return true;
+        return anyDependent && anchor(at);
+      };
+      if (b.idr) {
         kind = AccessKind::kIdr;
-      else if (b.intra && anchor)
+      } else if (qualifies(k) && (!paired || qualifies(k + 1))) {
         kind = AccessKind::kIntra;
+      } else if (codec == Codec::kH264 && !anyDependent && b.intra && b.recovery) {
+        const uint32_t recovery = recoveryOf(k);
+        const uint32_t exact = recovery == kNoFrame ? kNoFrame : units_[recovery].frame;
+        // At the I picture itself, its second field must be intra too.
+        const bool itself = exact != kNoFrame && exact <= units_[k].frame;
+        if (exact != kNoFrame && (!itself || !paired || base[k + 1].intra)) {
+          kind = AccessKind::kIntra;
+          if (!itself) exactFrom_.emplace_back(static_cast<uint32_t>(k), exact);
+        }
+      }
     }
     if (k == 0 && kind == AccessKind::kNone) kind = AccessKind::kStart;
     units_[k].access = kind;
@@ -235,14 +303,20 @@ uint32_t UnitIndex::SeekUnit(uint32_t frame, bool idrOnly) const {
     const IndexedUnit& u = units_[unit];
     if (idrOnly && u.access == AccessKind::kIntra) continue;
     // The start serves whatever comes before the first real access point.
-    if (u.access == AccessKind::kStart || u.frame <= frame) return unit;
+    if (u.access == AccessKind::kStart || FirstExactFrame(unit) <= frame) return unit;
   }
   return 0;
 }
 
+uint32_t UnitIndex::FirstExactFrame(uint32_t unit) const {
+  if (unit >= units_.size() || units_[unit].access == AccessKind::kStart) return 0;
+  auto it = std::lower_bound(exactFrom_.begin(), exactFrom_.end(), std::pair<uint32_t, uint32_t>(unit, 0));
+  return it != exactFrom_.end() && it->first == unit ? it->second : units_[unit].frame;
+}
+
 size_t UnitIndex::MemoryBytes() const {
   return units_.capacity() * sizeof(IndexedUnit) + unitOfFrame_.capacity() * sizeof(uint32_t) +
-         raps_.capacity() * sizeof(uint32_t) +
+         raps_.capacity() * sizeof(uint32_t) + exactFrom_.capacity() * sizeof(exactFrom_[0]) +
          (base_.Units().capacity() + dependent_.Units().capacity()) * sizeof(ScannedUnit);
 }
 

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "access_units.h"
@@ -19,7 +20,7 @@ enum class AccessKind : uint8_t {
   kNone,
   kStart,  // the stream's first unit: decoding from it is what in-order decoding does
   kIdr,    // an IDR picture
-  kIntra,  // an I picture, and an anchor picture in the dependent view when there is one
+  kIntra,  // a non-IDR I picture proven to start at: see UnitIndex::Finish
 };
 
 // One access unit of one stream, as the scanner found it.
@@ -36,7 +37,14 @@ struct ScannedUnit {
   bool bottom = false;
   bool secondField = false;  // completes the field pair begun in the unit before
   bool reset = false;        // IDR or operation 5: a new output epoch begins here
+  bool recovery = false;     // a recovery point SEI stands before its base slices
   int32_t poc = 0;
+};
+
+// A recovery point's picture and the picture from which decoding there is exact, as units.
+struct Recovery {
+  uint32_t start = 0;
+  uint32_t exact = 0;
 };
 
 // The codecs whose streams are indexed.
@@ -57,6 +65,9 @@ class StreamScanner {
   std::vector<ScannedUnit>& Units() { return units_; }
   const std::vector<ScannedUnit>& Units() const { return units_; }
   bool Ended() const { return streamEnded_; }
+  Codec StreamCodec() const { return codec_; }
+  // The recovery points whose recovery picture was found, in stream order.
+  const std::vector<Recovery>& Recoveries() const { return recoveries_; }
 
   static constexpr size_t kLookahead = 4096;
 
@@ -64,6 +75,8 @@ class StreamScanner {
   void Close(uint64_t end);
   void Open(uint64_t at);
   void BaseSlice(const uint8_t* nal, size_t len);
+  void Recover(uint32_t frameNum, uint32_t maxFrameNum, bool reset);
+  static constexpr size_t kMaxAwaited = 16;
   void HevcNal(uint64_t offset, const uint8_t* nal, size_t len);
   void Mpeg2Unit(uint64_t offset, const uint8_t* unit, size_t len);
   void FinishMpeg2Picture();
@@ -81,6 +94,15 @@ class StreamScanner {
   std::array<bool, 256> havePps_{};
   std::array<h264::Pps, 256> pps_;
   std::vector<h264::Pps> pendingPps_;  // until a slice says which view they are for
+  // Recovery points: the SEI of the unit being read (its recovery_frame_cnt, -1 none), and
+  // those whose recovery picture (by frame_num) is still to come.
+  int64_t seiRecovery_ = -1;
+  struct AwaitedRecovery {
+    uint32_t start;
+    uint32_t frameNum;
+  };
+  std::vector<AwaitedRecovery> awaited_;
+  std::vector<Recovery> recoveries_;
   h264::PocCounter poc_;
   // The last picture, for pairing fields.
   bool lastUnpairedField_ = false;
@@ -154,6 +176,9 @@ class UnitIndex {
   // point at or before its unit whose own frame comes no later. idrOnly: only IDR units (and the
   // start) count, for a decoder whose pictures cannot be told apart after an open-GOP start.
   uint32_t SeekUnit(uint32_t frame, bool idrOnly = false) const;
+  // The first frame in output order that decoding from random access point `unit` yields
+  // exactly: its own, or a recovery point's recovery picture; 0 for the stream's start.
+  uint32_t FirstExactFrame(uint32_t unit) const;
   const std::vector<uint32_t>& RandomAccessUnits() const { return raps_; }
   AccessKind Access(size_t unit) const { return unit < units_.size() ? units_[unit].access : AccessKind::kNone; }
 
@@ -168,6 +193,7 @@ class UnitIndex {
   std::vector<IndexedUnit> units_;
   std::vector<uint32_t> unitOfFrame_;
   std::vector<uint32_t> raps_;
+  std::vector<std::pair<uint32_t, uint32_t>> exactFrom_;  // recovery points: unit, first exact frame
 };
 
 }  // namespace korvala

@@ -26,9 +26,10 @@ class ViewPairer {
 
   // How far ahead a partner is looked for: beyond any reordering between the two views.
   static constexpr size_t kWindow = 32;
-  // Packets one view may hold while the other has none: an SSIF extent is far smaller. Beyond
-  // it the oldest is settled as unpaired, so damaged input can't make the queue grow unbounded.
-  static constexpr size_t kMaxPending = 4096;
+  // Packets (pictures) one view may hold while the other has none: 20 s at 24 fps, where an
+  // SSIF extent holds a few seconds. Beyond it the oldest is settled as unpaired, so a view whose
+  // packets stop makes the other hold no more than this.
+  static constexpr size_t kMaxPending = 512;
 
   void Push(int view, int64_t pts, uint32_t handle) { queue_[view ? 1 : 0].push_back(Entry{pts, handle}); }
   // The next settled step, given whether each view's input has ended. Call until kWait.

@@ -304,6 +304,27 @@ TEST_F(FramesTest, EveryDecoderAnswerIsHandled) {
   EXPECT_EQ(CallsOf("MFXVideoCORE_SyncOperation").at(0).wait, 1000u);
 }
 
+// A decoder that takes no input and gives no picture ends the request instead of spinning:
+// asking for data with the bitstream full, or warning without end.
+TEST_F(FramesTest, ADecoderThatMakesNoProgressIsAnError) {
+  for (const mfxtest::Step& stuck : {mfxtest::Step::Starved(), mfxtest::Step::Status(MFX_WRN_VIDEO_PARAM_CHANGED)}) {
+    mfxtest::Program p = Software(mfxtest::Nv12(64, 32));
+    p.decode = {mfxtest::Step::Picture(0, 1), stuck};
+    p.repeatLast = true;
+    runtime_->Play(p);
+    // Units far larger than the bitstream holds beside each other fill it at once.
+    avshost::Clip clip = Korvala({File("stuck.h264", BaseView(60, 100000)), Value(), 3});
+    EXPECT_TRUE(Holds(clip.GetFrame(0), {1, 0}, false));
+    try {
+      clip.GetFrame(1);
+      ADD_FAILURE() << "a stuck decoder gave a frame";
+    } catch (const avshost::ScriptError& e) {
+      EXPECT_EQ(std::string(e.what()), "Korvala: ERROR -> DecodeFrameAsync makes no progress (status = " +
+                                           std::to_string(stuck.status) + ")");
+    }
+  }
+}
+
 TEST_F(FramesTest, SynchronisationAndSurfaceShortagesAreErrors) {
   {
     mfxtest::Program p = Software(mfxtest::Nv12(64, 32));

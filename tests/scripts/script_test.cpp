@@ -6,6 +6,9 @@
 
 #include <sys/stat.h>
 
+#include <fstream>
+#include <functional>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -145,30 +148,49 @@ TEST(RealHost, ThePluginsErrorReachesTheHostAsItsExactText) {
 }
 
 // The scripts that ask for frames out of order, in the real library: Reverse() under Prefetch, a
-// splice of the second half before the first, jumps; both file forms of a stereo stream with
-// IDR units to seek to, counted from the stream, against the same clip asked in order.
+// splice of the second half before the first, jumps, a frame far ahead first; both file forms of
+// a stereo stream with IDR units to seek to, and its base view ten times over in one file (a
+// non-IDR I picture between its IDR units is no place to start), counted from the stream, against
+// the same clip asked in order.
 TEST(RealHost, FramesInAnyOrderAreTheInOrderFrames) {
   if (!avsplus_host::RealHostAvailable()) GTEST_SKIP() << avsplus_host::kRealHostMissing;
   const std::string stem = kShared + "/media/mvc/mvc_idr_periodic";
   if (!Exists(stem + ".264")) GTEST_SKIP() << "the shared stereo stream mvc/mvc_idr_periodic is not present";
-  for (const std::string& source : {"\"" + stem + ".base.h264\", \"" + stem + ".dep.mvc\"", "\"" + stem + ".264\""}) {
-    SCOPED_TRACE(source);
-    const std::string clip = "c = Korvala(" + source + ", ViewId=2)\n";
+  const std::string repeated = std::string(KORVALA_BINARY_DIR) + "/mvc_idr_periodic.base.x10.h264";
+  {
+    std::ifstream in(stem + ".base.h264", std::ios::binary);
+    const std::string once((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::ofstream out(repeated, std::ios::binary);
+    for (int i = 0; i < 10; ++i) out << once;
+  }
+  struct Source {
+    std::string args;
+    int frames;
+  };
+  const Source sources[] = {{"\"" + stem + ".base.h264\", \"" + stem + ".dep.mvc\", ViewId=2", 48},  // 24 units, both views
+                            {"\"" + stem + ".264\", ViewId=2", 48},
+                            {"\"" + repeated + "\"", 240}};
+  for (const Source& source : sources) {
+    SCOPED_TRACE(source.args);
+    const int count = source.frames;
+    const std::string clip = "c = Korvala(" + source.args + ")\n";
     const avsplus_host::RealHostResult inOrder = avsplus_host::RunRealHost(clip + "c", "forward", false, {KORVALA_PLUGIN_PATH});
     ASSERT_EQ(inOrder.exitCode, 0) << inOrder.error;
-    ASSERT_EQ(inOrder.clip.numFrames, 48);  // 24 units, both views
+    ASSERT_EQ(inOrder.clip.numFrames, count);
+    const std::string half = std::to_string(count / 2);
     struct Run {
-      const char* script;
-      const char* order;
-      int (*frame)(int n);  // the clip's frame that script frame n shows
+      std::string script, order;
+      std::function<int(int)> frame;  // the clip's frame that script frame n shows
     };
     const Run runs[] = {
-        {"c.Reverse().Prefetch(4)", "forward", [](int n) { return 47 - n; }},
-        {"Trim(c, 24, 0) ++ Trim(c, 0, 23)", "forward", [](int n) { return (n + 24) % 48; }},
+        {"c.Reverse().Prefetch(4)", "forward", [&](int n) { return count - 1 - n; }},
+        {"Trim(c, " + half + ", 0) ++ Trim(c, 0, " + std::to_string(count / 2 - 1) + ")", "forward",
+         [&](int n) { return (n + count / 2) % count; }},
         {"c", "random:7:40", [](int n) { return n; }},
+        {"c", std::to_string(count * 5 / 12 + 1) + "," + std::to_string(count * 5 / 12 + 2) + ",3", [](int n) { return n; }},
     };
     for (const Run& r : runs) {
-      SCOPED_TRACE(r.script);
+      SCOPED_TRACE(r.script + " " + r.order);
       const avsplus_host::RealHostResult run = avsplus_host::RunRealHost(clip + r.script, r.order, false, {KORVALA_PLUGIN_PATH});
       ASSERT_EQ(run.exitCode, 0) << run.error;
       for (const avsplus_host::RealHostFrame& frame : run.frames)

@@ -40,16 +40,33 @@ std::vector<Stream> AllStreams() {
   return all;
 }
 
-// The orders a script asks in: backwards, the second half spliced before the first, jumps.
-// Streams with one random access point make every jump back decode from their start.
+// The orders a script asks in: backwards, the second half spliced before the first, jumps, and
+// frames far ahead asked first. Streams with one random access point make every jump back
+// decode from their start.
 std::vector<std::vector<int>> Orders(int count) {
-  std::vector<int> reverse(count), splice, jumps;
+  std::vector<int> reverse(count), splice, jumps, ahead;
   for (int n = 0; n < count; ++n) reverse[count - 1 - n] = n;
   for (int n = count / 2; n < count; ++n) splice.push_back(n);
   for (int n = 0; n < count / 2; ++n) splice.push_back(n);
   std::mt19937 random(count);
   for (int i = 0; i < 12; ++i) jumps.push_back(static_cast<int>(random() % count));
-  return {reverse, splice, jumps};
+  for (int n = count * 2 / 5; n < count; n += std::max(1, count / 7)) ahead.insert(ahead.end(), {n, n + 1 < count ? n + 1 : n});
+  ahead.push_back(0);
+  return {reverse, splice, jumps, ahead};
+}
+
+// A shared stream ten times over in one file, made in the build tree; "" without it.
+std::string Repeated(const std::string& what) {
+  const std::string name = what.substr(0, what.find(' '));
+  std::vector<std::uint8_t> once, all;
+  const std::string shared = SharedMedia("mvc/" + name);
+  if (shared.empty() || !ReadFile(shared, once)) return "";
+  for (int i = 0; i < 10; ++i) all.insert(all.end(), once.begin(), once.end());
+  const std::string path = BuildDir() + "/x10_" + name;
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) return "";
+  const bool written = std::fwrite(all.data(), 1, all.size(), f) == all.size();
+  return std::fclose(f) == 0 && written ? path : "";
 }
 
 class AnyOrder : public ::testing::TestWithParam<Stream> {};
@@ -93,9 +110,15 @@ TEST_P(AnyOrder, EveryFrameEqualsItsInOrderFrame) {
   }
 }
 
-// Single-view streams with a random access point every 10 frames (open GOPs for AVC and HEVC,
-// MPEG-2 GOPs with B pictures before their I picture): counted, in order equal to ffmpeg's
-// decode, and in any order equal to the in-order frames.
+// The picture inverts every 10 frames: scene cuts, where x264 puts I pictures that are not IDR
+// (its next IDR is 250 frames away) and the pictures after them still refer to those before.
+#define KORVALA_SCENE_CUTS "-vf negate=enable='between(mod(n\\,12)\\,4\\,5)' "
+
+// Single-view streams whose I pictures are not all places to start: open GOPs for AVC and HEVC
+// (CRA and RASL), scene cuts inside a GOP with several references and a B pyramid, MBAFF,
+// MPEG-2 GOPs with B pictures before their I picture and interlaced coding, and a stereo base
+// view repeated (an IDR every 8 frames, a non-IDR I picture between): counted, in order equal to
+// ffmpeg's decode, and in any order equal to the in-order frames.
 TEST(AnyOrderSingleView, AvcHevcAndMpeg2) {
   struct Case {
     const char* name;
@@ -103,28 +126,38 @@ TEST(AnyOrderSingleView, AvcHevcAndMpeg2) {
   };
   const Case cases[] = {
       {"ra_avc.h264", "-c:v libx264 -preset veryfast -bf 3 -g 10 -x264-params open-gop=1:scenecut=0:log-level=none"},
+      {"ra_avc_cuts.h264", KORVALA_SCENE_CUTS "-c:v libx264 -preset veryfast -bf 3 -x264-params "
+                           "keyint=250:min-keyint=250:scenecut=100:ref=4:b-pyramid=normal:log-level=none"},
+      {"ra_avc_mbaff.h264", KORVALA_SCENE_CUTS "-c:v libx264 -preset veryfast -bf 2 -flags +ildct+ilme -x264-params "
+                            "keyint=250:min-keyint=250:scenecut=100:ref=3:log-level=none"},
       {"ra_hevc.hevc", "-c:v libx265 -preset ultrafast -bf 3 -g 10 -x265-params open-gop=1:scenecut=0:log-level=none"},
       {"ra_mpeg2.m2v", "-c:v mpeg2video -bf 2 -g 10 -q:v 4"},
+      {"ra_mpeg2_interlaced.m2v", "-c:v mpeg2video -bf 2 -g 12 -q:v 4 -flags +ildct+ilme -top 1"},
+      {"mvc_idr_periodic.base.h264 x10", nullptr},
   };
   const int frames = 40;
   avshost::Host host;
   host.LoadPlugin(kPlugin);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::string path = MakeStream(c.name, "320x240", frames, c.options);
+    const std::string path = c.options ? MakeStream(c.name, "320x240", frames, c.options) : Repeated(c.name);
+    if (!c.options && path.empty()) continue;  // without the shared stream
     ASSERT_FALSE(path.empty()) << "ffmpeg could not encode " << c.name;
     std::vector<std::uint8_t> ffmpeg;
     ASSERT_TRUE(FfmpegDecode(path, "yuv420p", ffmpeg));
     avshost::Clip inOrder = host.Invoke("Korvala", {path});
-    ASSERT_EQ(inOrder.GetVideoInfo().num_frames, frames);
+    const int count = inOrder.GetVideoInfo().num_frames;
+    ASSERT_EQ(count, c.options ? frames : 240);
     std::vector<std::vector<std::uint8_t>> expected;
     std::vector<std::uint8_t> all;
-    for (int n = 0; n < frames; ++n) {
+    for (int n = 0; n < count; ++n) {
       expected.push_back(FrameBytes(inOrder.GetFrame(n)));
       all.insert(all.end(), expected.back().begin(), expected.back().end());
     }
     ASSERT_TRUE(all == ffmpeg);
-    for (const std::vector<int>& order : Orders(frames)) {
+    std::vector<std::vector<int>> orders = Orders(count);
+    if (count > 102) orders.push_back({101, 102});  // a non-IDR I picture stands at frame 100
+    for (const std::vector<int>& order : orders) {
       avshost::Clip clip = host.Invoke("Korvala", {path});
       for (int n : order) ASSERT_TRUE(FrameBytes(clip.GetFrame(n)) == expected[n]) << "frame " << n;
     }

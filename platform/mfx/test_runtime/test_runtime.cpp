@@ -410,7 +410,8 @@ class TestRuntime final : public mfxrt::Backend, public Control {
                            mfxFrameSurface1** out, mfxSyncPoint* sync) {
     const std::vector<Step>& script = bs ? program_.decode : program_.drain;
     std::size_t& pos = bs ? decodePos_ : drainPos_;
-    const Step step = pos < script.size() ? script[pos++] : Step::Status(MFX_ERR_MORE_DATA);
+    const bool repeat = bs && program_.repeatLast && !script.empty();
+    const Step step = pos < script.size() ? script[pos++] : repeat ? script.back() : Step::Status(MFX_ERR_MORE_DATA);
     switch (step.kind) {
       case StepKind::Picture:
         Consume(bs, step.consume);
@@ -420,7 +421,7 @@ class TestRuntime final : public mfxrt::Backend, public Control {
         if (step.lockCalls) pendingHold_ = {work, step.lockCalls};
         return MFX_ERR_MORE_SURFACE;
       case StepKind::Status:
-        Consume(bs, step.status == MFX_ERR_MORE_DATA && bs ? bs->DataLength : step.consume);
+        Consume(bs, step.status == MFX_ERR_MORE_DATA && bs && !step.keepInput ? bs->DataLength : step.consume);
         return step.status;
     }
     return MFX_ERR_UNKNOWN;

@@ -120,6 +120,7 @@ struct Step {
   mfxU32 tag = 0;
   mfxU32 consume = 0;     // bytes taken from the input (at most what was given)
   unsigned lockCalls = 0; // MoreSurface: later calls during which the work surface stays locked
+  bool keepInput = false; // MFX_ERR_MORE_DATA taking nothing
 
   // A decoded picture in the work surface, handed back as the output with a sync point.
   static Step Picture(mfxU16 viewId, mfxU32 tag, mfxU32 consume = 0) {
@@ -136,6 +137,12 @@ struct Step {
     Step s;
     s.status = status;
     s.consume = consume;
+    return s;
+  }
+  // Asks for more data without taking any: with a full bitstream, a decoder that is stuck.
+  static Step Starved() {
+    Step s;
+    s.keepInput = true;
     return s;
   }
   static Step MoreSurface(unsigned lockCalls = 1, mfxU32 consume = 0) {
@@ -170,6 +177,7 @@ struct Program {
   // all input. `drain` answers calls without a bitstream; once used up: MFX_ERR_MORE_DATA.
   std::vector<Step> decode;
   std::vector<Step> drain;
+  bool repeatLast = false;  // once `decode` is used up, its last step answers every later call
   AccessUnitMode accessUnits;
   unsigned outputLockCalls = 0;  // later calls during which an output surface stays locked
   std::vector<mfxStatus> sync;   // SyncOperation results in order; then MFX_ERR_NONE

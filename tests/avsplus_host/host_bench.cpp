@@ -1,0 +1,151 @@
+// The plugin in the real AviSynth+, one host process per run, timed and measured from outside:
+// - peak memory opening and serving a 1080p stereo M2TS whose dependent view's packets stop
+//   after the first few, looped to 246 MB, against the clean M2TS looped to the same size, and
+//   the damaged one four times larger;
+// - Reverse() against the forward pass, both views, for the 1080p pair (an IDR unit every 48)
+//   and for a pair whose only place to start is its first IDR unit.
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+const std::string kShared = KORVALA_SHARED_DIR;
+const std::string kBuild = KORVALA_BINARY_DIR;
+
+struct Run {
+  bool ok = false;
+  double seconds = 0;
+  double peakMb = 0;
+};
+
+// One avsplus-host process over `script`, its frames asked in `order`, output discarded.
+Run Host(const std::string& script, const std::string& order) {
+  const std::string host = KORVALA_HOST_PATH, plugin = KORVALA_PLUGIN_PATH;
+  std::vector<std::string> args = {host, "--plugin", plugin, "--order", order, script};
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  Run run;
+  const auto start = std::chrono::steady_clock::now();
+  pid_t pid = 0;
+  if (posix_spawn(&pid, host.c_str(), &actions, nullptr, argv.data(), environ) == 0) {
+    int status = 0;
+    rusage usage{};
+    if (wait4(pid, &status, 0, &usage) == pid) {
+      run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+      run.peakMb = usage.ru_maxrss / 1024.0;
+    }
+  }
+  posix_spawn_file_actions_destroy(&actions);
+  run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  return run;
+}
+
+std::vector<char> Read(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<char>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+std::string Write(const std::string& name, const std::vector<char>& once, int times) {
+  const std::string path = kBuild + "/bench/" + name;
+  std::ofstream out(path, std::ios::binary);
+  for (int i = 0; i < times; ++i) out.write(once.data(), static_cast<std::streamsize>(once.size()));
+  return out ? path : "";
+}
+
+void Memory() {
+  const std::vector<char> clean = Read(kShared + "/media/containers/mvc_1080p/mvc_1080p.m2ts");
+  if (clean.empty() || clean.size() % 192) {
+    std::printf("memory: ../shared/media/containers/mvc_1080p is not present\n");
+    return;
+  }
+  std::vector<char> damaged;
+  for (size_t at = 0, dependent = 0; at < clean.size(); at += 192) {
+    const int pid = (clean[at + 5] & 0x1F) << 8 | static_cast<unsigned char>(clean[at + 6]);
+    if (pid == 0x1012 && ++dependent > 20) continue;
+    damaged.insert(damaged.end(), clean.begin() + static_cast<long>(at), clean.begin() + static_cast<long>(at + 192));
+  }
+  const int loops = 400, cleanLoops = static_cast<int>(loops * damaged.size() / clean.size() + 0.5);
+  struct Case {
+    const char* what;
+    std::string path;
+    double mb;
+  };
+  const Case cases[] = {
+      {"clean M2TS", Write("mem_clean.m2ts", clean, cleanLoops), cleanLoops * clean.size() / 1e6},
+      {"dependent PID lost", Write("mem_damaged.m2ts", damaged, loops), loops * damaged.size() / 1e6},
+      {"the same, 4x larger", Write("mem_damaged_x4.m2ts", damaged, 4 * loops), 4 * loops * damaged.size() / 1e6},
+  };
+  std::printf("Peak memory opening (counted) and serving 192 frames, ViewId 2, real AviSynth+:\n");
+  double cleanPeak = 0;
+  for (const Case& c : cases) {
+    const Run run = Host("Korvala(\"" + c.path + "\", ViewId=2)", "0..95,9000..9095");
+    std::remove(c.path.c_str());
+    if (!run.ok) {
+      std::printf("  %-22s failed\n", c.what);
+      continue;
+    }
+    if (cleanPeak == 0) cleanPeak = run.peakMb;
+    std::printf("  %-22s %6.0f MB file: %6.1f MB peak (%.2fx the clean file's; target <= 1.2), %.1f s\n", c.what, c.mb,
+                run.peakMb, run.peakMb / cleanPeak, run.seconds);
+  }
+}
+
+// The pair's files looped `loops` times, as one base and one dependent file.
+bool Looped(const std::string& stem, int loops, std::string& base, std::string& dependent) {
+  const std::vector<char> b = Read(kShared + "/media/" + stem + ".base.h264"), d = Read(kShared + "/media/" + stem + ".dep.mvc");
+  if (b.empty() || d.empty()) return false;
+  const std::string name = stem.substr(stem.rfind('/') + 1);
+  base = Write("rev_" + name + ".base.h264", b, loops);
+  dependent = Write("rev_" + name + ".dep.mvc", d, loops);
+  return !base.empty() && !dependent.empty();
+}
+
+void Reverse() {
+  struct Case {
+    const char* what;
+    const char* stem;
+    int loops;
+  };
+  const Case cases[] = {
+      {"1080p pair x7, an IDR unit every 48", "mvc/mvc_1080p", 7},
+      {"MVCRP_2, one IDR unit in 250", "MVCRP_2", 1},
+  };
+  std::printf("Reverse() against forward, both views, real AviSynth+ (process time, opening included):\n");
+  for (const Case& c : cases) {
+    std::string base, dependent;
+    if (!Looped(c.stem, c.loops, base, dependent)) {
+      std::printf("  %s: not present\n", c.stem);
+      continue;
+    }
+    const std::string clip = "Korvala(\"" + base + "\", \"" + dependent + "\", ViewId=2)";
+    const Run forward = Host(clip, "forward"), reverse = Host(clip + ".Reverse()", "forward");
+    if (forward.ok && reverse.ok)
+      std::printf("  %-38s %6.2f s against %6.2f s: %.2fx%s\n", c.what, reverse.seconds, forward.seconds,
+                  reverse.seconds / forward.seconds, c.loops > 1 ? " (target <= 3)" : "");
+    else
+      std::printf("  %-38s failed\n", c.what);
+  }
+}
+
+}  // namespace
+
+int main() {
+  Reverse();
+  Memory();
+  return 0;
+}
