@@ -7,6 +7,7 @@
 #include <mfxplugin.h>
 
 #include "clip_description.h"
+#include "file_io.h"
 #include "module_dir.h"
 
 
@@ -23,9 +24,9 @@ constexpr size_t kStreamStartBytes = 1 << 20;
 
 korvala::FilePtr OpenSequential(const char* path) {
 #ifdef _WIN32
-  return korvala::FilePtr(std::fopen(path, "rbS"));
+  return korvala::OpenFile(path, "rbS");
 #else
-  return korvala::FilePtr(std::fopen(path, "rb"));  // "S" is a Windows-only hint
+  return korvala::OpenFile(path, "rb");  // "S" is a Windows-only hint
 #endif
 }
 
@@ -89,8 +90,11 @@ Korvala::Korvala(const char* sourceFileAVC, const char* sourceFileMVC, int numFr
 }
 
 void Korvala::OpenInputs(const char* sourceFileAVC, const char* sourceFileMVC, IScriptEnvironment* env) {
-  m_pathAVC = sourceFileAVC;
-  m_pathMVC = sourceFileMVC;
+  // Every file is opened by these names from here on.
+  m_pathAVC = korvala::FileNameFromScript(sourceFileAVC);
+  m_pathMVC = korvala::FileNameFromScript(sourceFileMVC);
+  sourceFileAVC = m_pathAVC.c_str();
+  sourceFileMVC = m_pathMVC.c_str();
   const char* message = "";
   // A container is told by its content; its video is then read as the streams it holds.
   switch (korvala::OpenContainer(m_pathAVC, m_pathMVC, m_container, &message)) {

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "container_input.h"
+#include "file_io.h"
 
 namespace korvala {
 
@@ -11,11 +12,10 @@ const char* const kNoVideoMessage = "Korvala: ERROR -> No video stream to decode
 const char* const kClipMissingMessage = "Korvala: ERROR -> Can't open a clip of the playlist";
 
 bool ReadInputForm(const std::string& path, InputForm& form) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
+  const FilePtr f = OpenFile(path);
   if (!f) return false;
   uint8_t head[kFormProbeBytes];
-  const size_t n = std::fread(head, 1, sizeof head, f);
-  std::fclose(f);
+  const size_t n = std::fread(head, 1, sizeof head, f.get());
   form = DetectInputForm(head, n);
   return true;
 }
