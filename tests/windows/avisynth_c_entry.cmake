@@ -82,3 +82,6 @@ foreach(_folder "latin;Brücke 3D;C.UTF-8" "japanese;立体テスト;ja_JP.UTF-8
                    mvc_ibbp_cabac ${_set_mvc_ibbp_cabac} ${_named})
 endforeach()
 korvala_avs_test(missing_named_file in 立体テスト utf8 C.UTF-8 error /absent.264 "Korvala: Can't open Source File")
+# A file past 4 GiB, its frames beyond the mark.
+korvala_avs_test(past_4gib past4gib ${_media}/mvc/mvc_ibbp_cabac.base.h264 ${_media}/mvc/mvc_ibbp_cabac.dep.mvc
+                 ${_set_mvc_ibbp_cabac})

@@ -11,6 +11,9 @@
 #     KorvalaView and _Matrix of frames 0 and 1;
 #   ... ffmpeg FILE      a single stream against ffmpeg's decode of it;
 #   ... error FILE TEXT  the script stops with TEXT;
+#   ... past4gib BASE DEP FRAMES MD5_BASE MD5_DEP
+#     each file, 4.7 GB of zero bytes (a hole, costing no disk) and the file again, asked for
+#     from the last frame to the first: both copies' views against their MD5s;
 #   ... container DIR SET FRAMES MD5_BASE MD5_DEP [AVC MVC EXTRA]...
 #     forms of a shared stereo set: each its files AVC and MVC (under DIR unless absolute, "SET"
 #     in their names standing for the set's name, MVC "-" for none) with EXTRA units beyond
@@ -117,6 +120,25 @@ case "$mode" in
   error)
     out=$(run "Korvala(\"$(win "$(place "$1" / -)")\")" "$work/none.yuv" || true)
     check "script error" "$out" "error: $2"
+    ;;
+  past4gib)
+    need "$1" "$2"
+    for f in "$1" "$2"; do
+      cp "$f" "$work/big.${f##*.}"
+      truncate -s +4700000000 "$work/big.${f##*.}"
+      cat "$f" >>"$work/big.${f##*.}"
+    done
+    out=$(run -r "Korvala(\"$(win "$work/big.${1##*.}")\", \"$(win "$work/big.${2##*.}")\", 0, 2)" \
+              "$work/base.yuv" "$work/dep.yuv" || true)
+    clip=$(echo "$out" | grep '^frames=' || true)
+    check "frames" "${clip%% *}" "frames=$((4 * $3))"
+    bytes=$(($(stat -c %s "$work/base.yuv") / 2))
+    for copy in first second; do
+      part=head
+      [ $copy = second ] && part=tail
+      check "$copy copy: base view" "$($part -c "$bytes" "$work/base.yuv" | md5sum | cut -d' ' -f1)" "$4"
+      check "$copy copy: dependent view" "$($part -c "$bytes" "$work/dep.yuv" | md5sum | cut -d' ' -f1)" "$5"
+    done
     ;;
   container)
     dir=$1 set=$2 frames=$3 base=$4 dep=$5
