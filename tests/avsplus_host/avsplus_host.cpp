@@ -33,7 +33,7 @@ extern "C" __attribute__((visibility("default"))) const char* __ubsan_default_op
 namespace {
 
 const char kUsage[] =
-    "usage: avsplus-host [--plugin PATH]... [--props] [--order ORDER] SCRIPT\n"
+    "usage: avsplus-host [--plugin PATH]... [--props] [--quiet] [--order ORDER] SCRIPT\n"
     "\n"
     "Runs SCRIPT in the AviSynth+ library this program is linked with and prints the clip:\n"
     "  clip width=W height=H fps=NUM/DEN frames=N pixel_type=NAME\n"
@@ -47,6 +47,7 @@ const char kUsage[] =
     "SCRIPT is a file when it ends in .avs (run by Import), else the script text itself.\n"
     "--plugin PATH  loads a plugin before the script runs (the script may also call LoadPlugin);\n"
     "               nothing is autoloaded\n"
+    "--quiet        requests the frames without printing them (for timing)\n"
     "--order ORDER  forward (default: 0 to frames-1), reverse, a list like 0,5,3,10..20 (ranges\n"
     "               inclusive, descending when the first is larger), or random:SEED:COUNT (COUNT\n"
     "               frames, each mt19937(SEED)() % frames)\n"
@@ -57,6 +58,7 @@ const char kUsage[] =
 struct Options {
   std::vector<std::string> plugins;
   bool props = false;
+  bool quiet = false;
   std::string order = "forward";
   std::string script;
 };
@@ -66,6 +68,8 @@ bool ParseOptions(int argc, char** argv, Options& options) {
     const std::string arg = argv[i];
     if (arg == "--props") {
       options.props = true;
+    } else if (arg == "--quiet") {
+      options.quiet = true;
     } else if (arg == "--order" && i + 1 < argc) {
       options.order = argv[++i];
     } else if (arg == "--plugin" && i + 1 < argc) {
@@ -233,6 +237,7 @@ int Run(const Options& options, IScriptEnvironment* env) {
         std::fprintf(stderr, "avsplus-host: the clip gave no frame %d\n", n);
         return 1;
       }
+      if (options.quiet) continue;
       PrintFrame(n, frame, vi);
       if (options.props) PrintProps(frame, env);
       std::fflush(stdout);

@@ -26,26 +26,6 @@ std::vector<std::uint8_t> FrameBytes(const avshost::Frame& frame) {
   return out;
 }
 
-// The container forms of a shared set, as Korvala's first two arguments.
-struct Form {
-  const char* name;
-  std::string avc, mvc;
-  int extraUnits;
-};
-
-std::vector<Form> FormsOf(const std::string& set) {
-  const std::string dir = SharedMedia("containers/" + set);
-  if (dir.empty()) return {};
-  auto path = [&](std::string name) {
-    if (name.empty()) return name;
-    if (const size_t at = name.find("SET"); at != std::string::npos) name.replace(at, 3, set);
-    return dir + "/" + name;
-  };
-  std::vector<Form> forms;
-  for (const ContainerForm& f : kContainerForms) forms.push_back({f.name, path(f.avc), path(f.mvc), f.extraUnits});
-  return forms;
-}
-
 // Frames asked last to first, then jumps about: what comes must be the frames of the reverse pass.
 class ContainerForms : public ::testing::TestWithParam<Stream> {};
 

@@ -1,13 +1,15 @@
 // The stereo streams in ../shared/media/mvc with the reference decoder's MD5 of each view
-// (../shared/media/mvc/README.md), the container forms of a set, and a frame's visible bytes.
-// The Windows tests read the two tables too (tests/windows/avisynth_c_entry.cmake): one entry
-// a line.
+// (../shared/media/mvc/README.md), the container forms of a set in ../shared/media/containers,
+// and a frame's visible bytes. Every front end's tests use these; the Windows tests read the two
+// tables too (tests/windows/avisynth_c_entry.cmake): one entry a line.
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "avs_host.h"
+#include "media.h"
 
 namespace swrt_test {
 
@@ -43,6 +45,26 @@ inline const ContainerForm kContainerForms[] = {
     {"mpls", "BDMV/PLAYLIST/00000.mpls", "", 0},
     {"mkv", "SET.mkv", "", 1},
 };
+
+// The container forms of a shared set, as Korvala's first two arguments.
+struct Form {
+  const char* name;
+  std::string avc, mvc;
+  int extraUnits;
+};
+
+inline std::vector<Form> FormsOf(const std::string& set) {
+  const std::string dir = SharedMedia("containers/" + set);
+  if (dir.empty()) return {};
+  auto path = [&](std::string name) {
+    if (name.empty()) return name;
+    if (const size_t at = name.find("SET"); at != std::string::npos) name.replace(at, 3, set);
+    return dir + "/" + name;
+  };
+  std::vector<Form> forms;
+  for (const ContainerForm& f : kContainerForms) forms.push_back({f.name, path(f.avc), path(f.mvc), f.extraUnits});
+  return forms;
+}
 
 inline void AppendFrame(const avshost::Frame& frame, std::vector<std::uint8_t>& out) {
   for (int plane : {PLANAR_Y, PLANAR_U, PLANAR_V}) {

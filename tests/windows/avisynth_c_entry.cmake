@@ -26,7 +26,9 @@ endfunction()
 # The Linux tests' tables (one entry a line): the stereo streams with each view's reference
 # digest, and the container forms of a set.
 set(_media ${KORVALA_SHARED_DIR}/media)
-file(STRINGS ${PROJECT_SOURCE_DIR}/tests/software_runtime/stereo_streams.h _entries REGEX "^ *{\"")
+set(_table ${PROJECT_SOURCE_DIR}/tests/software_runtime/stereo_streams.h)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${_table})
+file(STRINGS ${_table} _entries REGEX "^ *{\"")
 set(_sets "")
 set(_forms "")
 foreach(_e IN LISTS _entries)

@@ -1,5 +1,5 @@
 #pragma once
-// Where korvala-y4m's frames come from: a clip made by calling Korvala in a host.
+// Where korvala-y4m's frames come from: the decoding core, as Korvala(...) in a host.
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -8,7 +8,7 @@
 
 namespace y4m {
 
-// An error of the plugin or the host; what() is the message exactly as raised.
+// An error of the core or the tool; what() is the message exactly as raised.
 class SourceError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
@@ -23,9 +23,7 @@ class FrameSource {
   virtual void GetFrame(int n, Plane& y, Plane& u, Plane& v) = 0;
 };
 
-// Loads the plugin library into a host and calls
-// Korvala(SourceFileAVC, SourceFileMVC, NumFrames, ViewId). Throws SourceError.
-std::unique_ptr<FrameSource> OpenKorvala(const std::string& plugin, const std::string& avc,
-                                         const std::string& mvc, int numFrames, int viewId);
+// The clip of Korvala(SourceFileAVC, SourceFileMVC, NumFrames, ViewId). Throws SourceError.
+std::unique_ptr<FrameSource> OpenKorvala(const std::string& avc, const std::string& mvc, int numFrames, int viewId);
 
 }  // namespace y4m

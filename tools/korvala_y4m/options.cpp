@@ -8,16 +8,14 @@ namespace y4m {
 
 const char kUsage[] =
     "usage: korvala-y4m --avc FILE [--mvc FILE] [--frames N|auto] [--view V] [-o FILE]\n"
-    "                   [--plugin LIBRARY]\n"
-    "Decodes through the Korvala plugin, as Korvala(SourceFileAVC, SourceFileMVC, NumFrames,\n"
+    "Decodes as the Korvala plugin does, as Korvala(SourceFileAVC, SourceFileMVC, NumFrames,\n"
     "ViewId) would in an AviSynth+ script, and writes the frames as YUV4MPEG2.\n"
     "  --avc FILE      base-view (or only) elementary stream\n"
     "  --mvc FILE      dependent-view stream: two-file stereo mode\n"
     "  --frames N      frames per view; auto (the default) counts the stream's frames\n"
     "                  (a field pair is one). Views 2 and -2 give twice as many frames.\n"
     "  --view V        0 base view, 1 dependent view, 2 both (base first), -2 both (dependent first)\n"
-    "  -o FILE         output file (default: standard output)\n"
-    "  --plugin PATH   the plugin library to load\n";
+    "  -o FILE         output file (default: standard output)\n";
 
 namespace {
 
@@ -51,7 +49,7 @@ bool ParseOptions(const std::vector<std::string>& args, Options& out, std::strin
       return true;
     }
     if (name != "--avc" && name != "--mvc" && name != "--frames" && name != "--view" && name != "-o" &&
-        name != "--output" && name != "--plugin") {
+        name != "--output") {
       error = name.empty() || name[0] != '-' ? "unexpected argument '" + name + "'"
                                              : "unknown option '" + name + "'";
       return false;
@@ -81,8 +79,6 @@ bool ParseOptions(const std::vector<std::string>& args, Options& out, std::strin
         error = "--view needs a number (0, 1, 2 or -2), not '" + value + "'";
         return false;
       }
-    } else if (name == "--plugin") {
-      out.plugin = value;
     } else {
       out.output = value;
     }

@@ -13,7 +13,6 @@ struct Options {
   int frames = 0;
   int view = 0;
   std::string output;  // empty: standard output
-  std::string plugin;  // empty: the plugin built with this tool
   bool help = false;
 };
 

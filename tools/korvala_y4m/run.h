@@ -9,14 +9,14 @@
 
 namespace y4m {
 
-// numFrames 0 (--frames auto) lets the plugin count the stream's frames.
+// numFrames 0 (--frames auto) lets the core count the stream's frames.
 using SourceFactory = std::function<std::unique_ptr<FrameSource>(const Options&, int numFrames)>;
 
 // Writes all frames of the source to outFd. Messages go to err; progress too when progress
 // is set. Returns the exit status: 0, or 1 for a plugin, input or write error.
 int Run(const Options& options, const SourceFactory& open, int outFd, std::FILE* err, bool progress);
 
-// The source used by the tool: OpenKorvala with the options' plugin (or the built one).
+// The source used by the tool: OpenKorvala over the options.
 SourceFactory KorvalaFactory();
 
 }  // namespace y4m

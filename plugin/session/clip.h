@@ -1,5 +1,8 @@
 #pragma once
-// The Korvala source clip: one Media SDK decoder session over one or two elementary streams.
+// The decoding core: one Media SDK decoder session over the clip's input (one or two elementary
+// streams, or a container's), answering "describe the clip" and "frame n" in any order. It knows
+// no host: frames are filled in memory the front end makes, their properties are plain values,
+// and errors are SourceErrors carrying the script's message.
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -8,53 +11,66 @@
 #include <utility>
 #include <vector>
 
-#include "avisynth.h"
 #include <mfxvideo++.h>
 #include <mfxmvc.h>
 
 #include "aligned_buffer.h"
 #include "container_input.h"
+#include "host_frame.h"
 #include "index_scan.h"
 #include "pixels.h"
-#include "property_writer.h"
+#include "property_source.h"
+#include "source_error.h"
 #include "stream_reader.h"
 #include "unit_index.h"
 
-// IClip comes first so that the host's IClip* is the object's own address.
-class Korvala : public IClip, private korvala::ReaderState {
+namespace korvala {
+
+// What the clip shows: 4:2:0 frames of 8 bits (YV12) or 10 bits in 16-bit samples.
+struct ClipFormat {
+  int width = 0;
+  int height = 0;
+  bool tenBit = false;
+  uint32_t fpsNum = 0, fpsDen = 0;
+  int numFrames = 0;
+};
+
+}  // namespace korvala
+
+// One clip's decoder: Korvala(SourceFileAVC, SourceFileMVC, NumFrames, ViewId) of every host.
+// Serial: one caller at a time.
+class Korvala : private korvala::ReaderState {
  public:
+  // Throws SourceError. `paths`: the instruction sets the pixel copies may use.
   Korvala(const char* sourceFileAVC, const char* sourceFileMVC, int numFrames, int viewId,
-          IScriptEnvironment* env);
-  ~Korvala() override;
+          korvala::PixelPaths paths);
+  ~Korvala();
 
-  PVideoFrame __stdcall GetFrame(int n, IScriptEnvironment* env) override;
-  bool __stdcall GetParity(int n) override;
-  void __stdcall GetAudio(void* buf, int64_t start, int64_t count, IScriptEnvironment* env) override;
-  int __stdcall SetCacheHints(int cachehints, int frame_range) override;
-  const VideoInfo& __stdcall GetVideoInfo() override;
-
-  virtual void ReleaseExtensionBuffers();
-  virtual void FreeViewDescription();
-  virtual void AttachExtensionBuffers();
+  const korvala::ClipFormat& Format() const { return m_format; }
+  // Frame n (blank past the end and for n < 0), in a frame `maker` makes. Throws SourceError.
+  korvala::FramePtr GetFrame(int n, korvala::FrameMaker& maker);
 
   Korvala(const Korvala&) = delete;
   Korvala& operator=(const Korvala&) = delete;
 
  private:
-  void OpenInputs(const char* sourceFileAVC, const char* sourceFileMVC, IScriptEnvironment* env);
-  void OpenSession(IScriptEnvironment* env);
+  void ReleaseExtensionBuffers();
+  void FreeViewDescription();
+  void AttachExtensionBuffers();
+  void OpenInputs(const char* sourceFileAVC, const char* sourceFileMVC);
+  void OpenSession();
   bool ProbeCodec(mfxU32 codecId);
-  bool ChooseCodecAndDecodeHeader(IScriptEnvironment* env);
-  int DecodeMVCHeader(IScriptEnvironment* env);
+  bool ChooseCodecAndDecodeHeader();
+  int DecodeMVCHeader();
   mfxStatus AllocateViewDescription();
-  void AllocateSurfaces(const mfxFrameAllocRequest& request, IScriptEnvironment* env);
-  void DescribeClip(int numFrames, const h264::Sps* sps, IScriptEnvironment* env);
+  void AllocateSurfaces(const mfxFrameAllocRequest& request);
+  void DescribeClip(int numFrames, const h264::Sps* sps);
   std::vector<uint8_t> StreamStart();  // the first bytes of the base (or only) stream
   void ReleaseAll();
 
   // Input: raw bytes, or access units out of the index.
   void StartUnits(bool restart, korvala::Codec codec = korvala::Codec::kH264);
-  mfxStatus FillBitstream(IScriptEnvironment* env);
+  mfxStatus FillBitstream();
   void RewindInput();
   bool IndexReady();  // scans the rest of the input once, then true while units are indexed
   korvala::FileScan* DependentScan() { return m_index && m_index->TwoStreams() ? &m_scanMVC : nullptr; }
@@ -71,22 +87,21 @@ class Korvala : public IClip, private korvala::ReaderState {
   };
 
   int GetFreeFrameSurface() const;
-  PVideoFrame MakeBlankFrame(IScriptEnvironment* env);
-  [[noreturn]] void RaiseLinearDecoding(int n, IScriptEnvironment* env);
+  korvala::FramePtr MakeBlankFrame(korvala::FrameMaker& maker);
+  [[noreturn]] void RaiseLinearDecoding(int n);
   Picture TargetOf(int n) const;
   int64_t ClipIndexOf(const Picture& p) const;
   bool Identified() const;
   bool Behind(int n) const;
-  void Seek(int n, IScriptEnvironment* env);
-  PVideoFrame DecodeTo(int n, IScriptEnvironment* env);
+  void Seek(int n);
+  korvala::FramePtr DecodeTo(int n, korvala::FrameMaker& maker);
   Picture Identify(const mfxFrameSurface1& surface);
-  void Keep(int64_t n, PVideoFrame frame);
+  void Keep(int64_t n, korvala::FramePtr frame);
   int Below() const;
-  mfxFrameSurface1* NextPicture(IScriptEnvironment* env);
-  void WaitForPicture(mfxSyncPoint sync, IScriptEnvironment* env);
+  mfxFrameSurface1* NextPicture();
+  void WaitForPicture(mfxSyncPoint sync);
   Origin OriginOf(const mfxFrameSurface1& surface) const;
-  void CopySurface(PVideoFrame& frame, const uint8_t* y, const uint8_t* uv, int pitch, Origin origin,
-                   IScriptEnvironment* env);
+  void CopySurface(korvala::HostFrame& frame, const uint8_t* y, const uint8_t* uv, int pitch, Origin origin);
 
   // Frames made lately stay here, so that a request a little out of order, or again, gets its
   // picture without decoding. Prefetch(8) asks for up to 16 frames (two per thread) beyond the
@@ -102,7 +117,7 @@ class Korvala : public IClip, private korvala::ReaderState {
   // a runtime which passes none through is told apart.
   static constexpr mfxU64 kStampBase = mfxU64{1} << 32;
 
-  VideoInfo m_vi{};
+  korvala::ClipFormat m_format;
   int32_t m_viewId = 0;
   int32_t m_currentFrame = -1;  // the last frame requested
   bool m_backward = false;      // ... and it lay before the one requested before it
@@ -110,7 +125,7 @@ class Korvala : public IClip, private korvala::ReaderState {
   bool m_twoViews = false;      // the decoder delivers both views
   bool m_counted = false;       // the frame count is the stream's own
   int64_t m_frames = -1;        // frames (per view) of the stream, once known
-  std::map<int64_t, PVideoFrame> m_window;
+  std::map<int64_t, korvala::FramePtr> m_window;
 
   // Input state.
   enum class Feed { kRaw, kUnits };
@@ -118,7 +133,8 @@ class Korvala : public IClip, private korvala::ReaderState {
   std::unique_ptr<korvala::UnitIndex> m_index;
   korvala::FileScan m_scanAVC;
   korvala::FileScan m_scanMVC;
-  std::string m_pathAVC, m_pathMVC;
+  // The elementary files, each opened once: the probe, the index's scan and the readers share it.
+  std::shared_ptr<korvala::FileSource> m_fileAVC, m_fileMVC;
   std::unique_ptr<korvala::ContainerInput> m_container;  // the input is a container
   bool m_feedDependent = false;  // the dependent view's units go to the decoder
   uint32_t m_nextUnit = 0;       // the next unit to feed
@@ -144,11 +160,8 @@ class Korvala : public IClip, private korvala::ReaderState {
   korvala::AlignedBytes m_psurfaceBuffers;
   uint16_t m_numSurfaces = 0;
   bool m_hevc = false;
-  bool m_sse2 = false;
-  bool m_ssse3 = false;
-  bool m_avx2 = false;
   bool m_pluginLoaded = false;
   korvala::PixelPaths m_paths;
 
-  korvala::PropertyWriter m_properties;  // frame properties
+  korvala::PropertySource m_properties;  // frame properties
 };

@@ -7,6 +7,20 @@
 #include "pixels_rows.h"
 
 namespace korvala {
+
+PixelPaths DetectPixelPaths() {
+  PixelPaths paths;
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+  __builtin_cpu_init();
+  paths.sse2 = __builtin_cpu_supports("sse2");
+  paths.ssse3 = __builtin_cpu_supports("ssse3");
+  paths.avx2 = __builtin_cpu_supports("avx2");
+#elif defined(_M_X64)
+  paths.sse2 = true;  // every x64 processor has it
+#endif
+  return paths;
+}
+
 namespace detail {
 
 // Samples are little-endian 16-bit words at any byte address, so they are assembled bytewise.

@@ -9,6 +9,10 @@
 
 #include "clip.h"
 
+using korvala::FrameMaker;
+using korvala::FramePtr;
+using korvala::Raise;
+
 namespace {
 constexpr mfxU32 kSyncWaitMs = 1000;
 // A picture still in the decoder's hands after this many waits is an error, not a hang.
@@ -16,6 +20,10 @@ constexpr int kSyncAttempts = 30;
 // Calls without input taken or a picture given before the decoder is given up on; a busy
 // device is waited for 1 ms a call, so about ten seconds.
 constexpr int kIdleCalls = 10000;
+
+// A plane's row size in bytes and its rows: chroma has half the samples each way.
+int RowSize(const korvala::ClipFormat& f, int plane) { return (plane ? f.width >> 1 : f.width) * (f.tenBit ? 2 : 1); }
+int Rows(const korvala::ClipFormat& f, int plane) { return plane ? f.height >> 1 : f.height; }
 }  // namespace
 
 int Korvala::GetFreeFrameSurface() const {
@@ -24,24 +32,23 @@ int Korvala::GetFreeFrameSurface() const {
   return -1;
 }
 
-PVideoFrame Korvala::MakeBlankFrame(IScriptEnvironment* env) {
-  PVideoFrame frame = env->NewVideoFrame(m_vi, 64);
-  const bool tenBit = m_vi.pixel_type == VideoInfo::CS_YUV420P10;
-  for (int plane : {PLANAR_Y, PLANAR_U, PLANAR_V}) {
-    uint8_t* dst = frame->GetWritePtr(plane);
-    const int pitch = frame->GetPitch(plane);
-    const int rowSize = frame->GetRowSize(plane);
-    const int height = frame->GetHeight(plane);
-    if (tenBit)
-      korvala::FillPlane16(dst, pitch, rowSize, height, plane == PLANAR_Y ? 0 : 511);
+FramePtr Korvala::MakeBlankFrame(FrameMaker& maker) {
+  FramePtr frame = maker.NewFrame();
+  for (int plane : {0, 1, 2}) {
+    uint8_t* dst = frame->Plane(plane);
+    const int pitch = frame->Pitch(plane);
+    const int rowSize = RowSize(m_format, plane);
+    const int height = Rows(m_format, plane);
+    if (m_format.tenBit)
+      korvala::FillPlane16(dst, pitch, rowSize, height, plane == 0 ? 0 : 511);
     else
-      korvala::FillPlane8(dst, pitch, rowSize, height, plane == PLANAR_Y ? 0 : 127);
+      korvala::FillPlane8(dst, pitch, rowSize, height, plane == 0 ? 0 : 127);
   }
-  m_properties.Write(frame, nullptr, -1, env);
+  frame->Describe(m_properties.Describe(nullptr, -1));
   return frame;
 }
 
-void Korvala::WaitForPicture(mfxSyncPoint sync, IScriptEnvironment* env) {
+void Korvala::WaitForPicture(mfxSyncPoint sync) {
   mfxStatus status = MFX_WRN_IN_EXECUTION;
   for (int attempt = 0; attempt < kSyncAttempts && status == MFX_WRN_IN_EXECUTION; ++attempt)
     status = m_session.SyncOperation(sync, kSyncWaitMs);
@@ -49,7 +56,7 @@ void Korvala::WaitForPicture(mfxSyncPoint sync, IScriptEnvironment* env) {
     char message[128];
     std::snprintf(message, sizeof message, "Korvala: ERROR -> SyncOperation returns error = %d",
                   static_cast<int>(status));
-    env->ThrowError("%s", message);
+    Raise(message);
   }
 }
 
@@ -58,23 +65,22 @@ void Korvala::WaitForPicture(mfxSyncPoint sync, IScriptEnvironment* env) {
 Korvala::Origin Korvala::OriginOf(const mfxFrameSurface1& surface) const {
   const mfxFrameInfo& coded = m_videoParams.mfx.FrameInfo;
   Origin origin;
-  origin.x = std::min<int>(surface.Info.CropX, std::max(0, coded.Width - m_vi.width)) & ~1;
-  origin.y = std::min<int>(surface.Info.CropY, std::max(0, coded.Height - m_vi.height)) & ~1;
+  origin.x = std::min<int>(surface.Info.CropX, std::max(0, coded.Width - m_format.width)) & ~1;
+  origin.y = std::min<int>(surface.Info.CropY, std::max(0, coded.Height - m_format.height)) & ~1;
   return origin;
 }
 
-void Korvala::CopySurface(PVideoFrame& frame, const uint8_t* y, const uint8_t* uv, int pitch, Origin origin,
-                          IScriptEnvironment* env) {
-  uint8_t* dstY = frame->GetWritePtr(PLANAR_Y);
-  uint8_t* dstU = frame->GetWritePtr(PLANAR_U);
-  uint8_t* dstV = frame->GetWritePtr(PLANAR_V);
-  const int pitchY = frame->GetPitch(PLANAR_Y);
-  const int pitchU = frame->GetPitch(PLANAR_U);
-  const int rowY = frame->GetRowSize(PLANAR_Y);
-  const int rowU = frame->GetRowSize(PLANAR_U);
-  const int heightY = frame->GetHeight(PLANAR_Y);
-  const int heightU = frame->GetHeight(PLANAR_U);
-  const bool tenBit = m_vi.pixel_type == VideoInfo::CS_YUV420P10;
+void Korvala::CopySurface(korvala::HostFrame& frame, const uint8_t* y, const uint8_t* uv, int pitch, Origin origin) {
+  uint8_t* dstY = frame.Plane(0);
+  uint8_t* dstU = frame.Plane(1);
+  uint8_t* dstV = frame.Plane(2);
+  const int pitchY = frame.Pitch(0);
+  const int pitchU = frame.Pitch(1);
+  const int rowY = RowSize(m_format, 0);
+  const int rowU = RowSize(m_format, 1);
+  const int heightY = Rows(m_format, 0);
+  const int heightU = Rows(m_format, 1);
+  const bool tenBit = m_format.tenBit;
   // NV12 and P010 chroma rows interleave U and V, so a chroma pair spans as many bytes as two
   // luma samples.
   const size_t x = static_cast<size_t>(origin.x) * (tenBit ? 2 : 1);
@@ -84,19 +90,19 @@ void Korvala::CopySurface(PVideoFrame& frame, const uint8_t* y, const uint8_t* u
     korvala::ShiftLuma10(dstY, pitchY, y, pitch, rowY, heightY, m_paths);
     korvala::SplitChroma10(dstU, dstV, pitchU, uv, pitch, rowU, heightU, m_paths);
   } else {
-    env->BitBlt(dstY, pitchY, y, pitch, rowY, heightY);
+    for (int row = 0; row < heightY; ++row)
+      std::memcpy(dstY + static_cast<ptrdiff_t>(row) * pitchY, y + static_cast<size_t>(row) * pitch, static_cast<size_t>(rowY));
     korvala::SplitChroma8(dstU, dstV, pitchU, uv, pitch, rowU, heightU, m_paths);
   }
 }
 
-void Korvala::RaiseLinearDecoding(int n, IScriptEnvironment* env) {
+void Korvala::RaiseLinearDecoding(int n) {
   char message[128];
   std::snprintf(message, sizeof message,
                 "Korvala: ERROR -> Only linear decoding is allowed (current frame index = %d, "
                 "requested frame = %d).",
                 m_currentFrame, n);
-  env->ThrowError("%s", message);
-  std::abort();  // ThrowError does not return
+  Raise(message);
 }
 
 // Which picture frame n of the clip shows. With both views, ViewId 2 (and -2 with 10-bit
@@ -111,7 +117,7 @@ Korvala::Picture Korvala::TargetOf(int n) const {
     p.frame = n;
     p.view = 1;
   } else {
-    const bool swapped = m_viewId == -2 && m_vi.pixel_type == VideoInfo::CS_YV12;
+    const bool swapped = m_viewId == -2 && !m_format.tenBit;
     p.frame = n / 2;
     p.view = (n % 2) ^ (swapped ? 1 : 0);
   }
@@ -125,7 +131,7 @@ int64_t Korvala::ClipIndexOf(const Picture& p) const {
     return p.frame;
   }
   if (m_viewId == 1) return p.view == 1 ? p.frame : -1;
-  const bool swapped = m_viewId == -2 && m_vi.pixel_type == VideoInfo::CS_YV12;
+  const bool swapped = m_viewId == -2 && !m_format.tenBit;
   return 2 * p.frame + (p.view ^ (swapped ? 1 : 0));
 }
 
@@ -143,30 +149,30 @@ bool Korvala::Behind(int n) const {
   return target.frame < m_countFrom + m_counts[target.view];
 }
 
-void Korvala::Keep(int64_t n, PVideoFrame frame) { m_window[n] = frame; }
+void Korvala::Keep(int64_t n, FramePtr frame) { m_window[n] = std::move(frame); }
 
 // How far below the latest request frames are kept. Going backward (Reverse(), an editor
 // stepping back), a seek's decode keeps twice the window, so it serves that many requests.
 int Korvala::Below() const { return m_backward ? kBackwardFrames : kWindowFrames; }
 
-PVideoFrame __stdcall Korvala::GetFrame(int n, IScriptEnvironment* env) {
-  if (n < 0) return MakeBlankFrame(env);
+FramePtr Korvala::GetFrame(int n, FrameMaker& maker) {
+  if (n < 0) return MakeBlankFrame(maker);
   auto kept = m_window.find(n);
-  PVideoFrame frame;
+  FramePtr frame;
   if (kept != m_window.end()) {
     frame = kept->second;
   } else {
     const Picture target = TargetOf(n);
     // Past the stream's end, or a view the stream does not have.
-    if ((m_frames >= 0 && target.frame >= m_frames) || (target.view == 1 && !m_twoViews)) return MakeBlankFrame(env);
+    if ((m_frames >= 0 && target.frame >= m_frames) || (target.view == 1 && !m_twoViews)) return MakeBlankFrame(maker);
     bool seek = Behind(n);
     // Far ahead: skip what lies between when a random access point on the way yields it.
     if (!seek && target.frame > m_runTop + kWindowFrames && m_feed == Feed::kUnits && IndexReady())
       seek = m_index->SeekUnit(static_cast<uint32_t>(target.frame), m_stampsMissing) > m_nextUnit;
-    if (seek) Seek(n, env);
+    if (seek) Seek(n);
     m_backward = n < m_currentFrame;
     m_currentFrame = n;
-    frame = DecodeTo(n, env);
+    frame = DecodeTo(n, maker);
   }
   m_backward = n < m_currentFrame;
   m_currentFrame = n;
@@ -174,10 +180,10 @@ PVideoFrame __stdcall Korvala::GetFrame(int n, IScriptEnvironment* env) {
   // going backward.
   m_window.erase(m_window.begin(), m_window.lower_bound(int64_t{n} - Below()));
   m_window.erase(m_window.upper_bound(int64_t{n} + kWindowFrames), m_window.end());
-  return frame ? frame : MakeBlankFrame(env);
+  return frame ? frame : MakeBlankFrame(maker);
 }
 
-void Korvala::Seek(int n, IScriptEnvironment* env) {
+void Korvala::Seek(int n) {
   const Picture target = TargetOf(n);
   uint32_t unit = 0;
   int64_t first = 0;
@@ -187,7 +193,7 @@ void Korvala::Seek(int n, IScriptEnvironment* env) {
     unit = m_index->SeekUnit(static_cast<uint32_t>(target.frame), m_stampsMissing);
     first = m_index->FirstExactFrame(unit);
   }
-  if (m_decoder->Reset(&m_videoParams) < MFX_ERR_NONE) RaiseLinearDecoding(n, env);
+  if (m_decoder->Reset(&m_videoParams) < MFX_ERR_NONE) RaiseLinearDecoding(n);
   m_bitstream.DataOffset = 0;
   m_bitstream.DataLength = 0;
   m_activeBitstream = &m_bitstream;
@@ -206,14 +212,14 @@ void Korvala::Seek(int n, IScriptEnvironment* env) {
 
 // Decodes until frame n is made (null when the stream has no such picture); the frames of the
 // selected views made on the way that lie near n are kept.
-PVideoFrame Korvala::DecodeTo(int n, IScriptEnvironment* env) {
+FramePtr Korvala::DecodeTo(int n, FrameMaker& maker) {
   const Picture target = TargetOf(n);
   for (;;) {
     auto made = m_window.find(n);
     if (made != m_window.end()) return made->second;
-    if (m_drained) return PVideoFrame();
-    if (Identified() && target.frame + 1 < m_runTop) return PVideoFrame();  // the stream has no such picture
-    const mfxFrameSurface1* out = NextPicture(env);
+    if (m_drained) return nullptr;
+    if (Identified() && target.frame + 1 < m_runTop) return nullptr;  // the stream has no such picture
+    const mfxFrameSurface1* out = NextPicture();
     if (!out) continue;
     const Picture p = Identify(*out);
     if (p.frame < 0) continue;
@@ -221,11 +227,11 @@ PVideoFrame Korvala::DecodeTo(int n, IScriptEnvironment* env) {
     const int64_t k = ClipIndexOf(p);
     if (p.frame < m_seekFloor) continue;
     if (k < 0 || k < int64_t{n} - Below() || k > int64_t{n} + kWindowFrames) continue;
-    PVideoFrame frame = env->NewVideoFrame(m_vi, 64);
-    CopySurface(frame, out->Data.Y, out->Data.UV, out->Data.Pitch, OriginOf(*out), env);
+    FramePtr frame = maker.NewFrame();
+    CopySurface(*frame, out->Data.Y, out->Data.UV, out->Data.Pitch, OriginOf(*out));
     const korvala::PictureFacts picture = m_properties.Picture(*out);
-    m_properties.Write(frame, &picture, p.frame, env);
-    Keep(k, frame);
+    frame->Describe(m_properties.Describe(&picture, p.frame));
+    Keep(k, std::move(frame));
   }
 }
 
@@ -262,9 +268,9 @@ Korvala::Picture Korvala::Identify(const mfxFrameSurface1& surface) {
 
 // Runs the decoder to its next synchronised picture. Null when it gave none: drained (m_drained
 // is then set) or a call without output.
-mfxFrameSurface1* Korvala::NextPicture(IScriptEnvironment* env) {
+mfxFrameSurface1* Korvala::NextPicture() {
   int work = GetFreeFrameSurface();
-  if (work < 0) env->ThrowError("Korvala: ERROR -> GetFreeFrameSurface() -> No free frame surfaces");
+  if (work < 0) Raise("Korvala: ERROR -> GetFreeFrameSurface() -> No free frame surfaces");
 
   mfxFrameSurface1* out = nullptr;
   mfxSyncPoint sync = nullptr;
@@ -277,14 +283,14 @@ mfxFrameSurface1* Korvala::NextPicture(IScriptEnvironment* env) {
     bool progress = m_activeBitstream && m_activeBitstream->DataLength != before;
     if (status == MFX_ERR_MORE_SURFACE) {
       work = GetFreeFrameSurface();
-      if (work < 0) env->ThrowError("Korvala: ERROR -> GetFreeFrameSurface() -> No free frame surfaces");
+      if (work < 0) Raise("Korvala: ERROR -> GetFreeFrameSurface() -> No free frame surfaces");
     } else if (status == MFX_ERR_MORE_DATA) {
       if (!m_activeBitstream) {
         m_drained = 1;
         return nullptr;
       }
       const mfxU32 held = m_bitstream.DataLength;
-      if (FillBitstream(env) == MFX_ERR_MORE_DATA) m_activeBitstream = nullptr;
+      if (FillBitstream() == MFX_ERR_MORE_DATA) m_activeBitstream = nullptr;
       progress = progress || !m_activeBitstream || m_bitstream.DataLength != held;
     } else if (status == MFX_ERR_NONE) {
       break;
@@ -294,7 +300,7 @@ mfxFrameSurface1* Korvala::NextPicture(IScriptEnvironment* env) {
       char message[128];
       std::snprintf(message, sizeof message, "Korvala: ERROR -> DecodeFrameAsync returns error = %d",
                     static_cast<int>(status));
-      env->ThrowError("%s", message);
+      Raise(message);
     }
     // Any other warning: call again with the same surface.
     idle = progress ? 0 : idle + 1;
@@ -302,21 +308,9 @@ mfxFrameSurface1* Korvala::NextPicture(IScriptEnvironment* env) {
       char message[128];
       std::snprintf(message, sizeof message, "Korvala: ERROR -> DecodeFrameAsync makes no progress (status = %d)",
                     static_cast<int>(status));
-      env->ThrowError("%s", message);
+      Raise(message);
     }
   }
-  WaitForPicture(sync, env);
+  WaitForPicture(sync);
   return out;
 }
-
-bool __stdcall Korvala::GetParity(int) { return false; }
-
-void __stdcall Korvala::GetAudio(void*, int64_t, int64_t, IScriptEnvironment*) {}
-
-// One decoder can serve one caller at a time: AviSynth+ then never enters the clip from two
-// threads at once. Every other hint is left to the host.
-int __stdcall Korvala::SetCacheHints(int cachehints, int) {
-  return cachehints == CACHE_GET_MTMODE ? MT_SERIALIZED : 0;
-}
-
-const VideoInfo& __stdcall Korvala::GetVideoInfo() { return m_vi; }

@@ -14,6 +14,9 @@ struct PixelPaths {
   bool avx2 = false;
 };
 
+// What this processor offers, for a host that doesn't say (VapourSynth, korvala-y4m).
+PixelPaths DetectPixelPaths();
+
 void SplitChroma8(uint8_t* u, uint8_t* v, int dstPitch, const uint8_t* src, int srcPitch,
                   int rowSize, int height, const PixelPaths& paths);
 void ShiftLuma10(uint8_t* y, int dstPitch, const uint8_t* src, int srcPitch, int rowSize,

@@ -1,10 +1,11 @@
-// The plugin's door: registration with the host and the script function's create callback.
+// The AviSynth+ C++ front end's door: registration with the host and the script function's
+// create callback.
 #include "avisynth.h"
 
-#include "clip.h"
+#include "avisynth_clip.h"
 
 // The host's function table, written once at registration. Kept out of the dynamic symbol
-// table (the version script exports only the entry), so it never binds to a host's own copy.
+// table (the version script exports only the entries), so it never binds to a host's own copy.
 const AVS_Linkage* AVS_linkage = nullptr;
 
 namespace {
@@ -14,8 +15,7 @@ AVSValue __cdecl Create(AVSValue args, void*, IScriptEnvironment* env) {
   const int numFrames = args[2].AsInt(0);
   const char* sourceFileMVC = args[1].AsString("");
   const char* sourceFileAVC = args[0].AsString("");
-  IClip* clip = new Korvala(sourceFileAVC, sourceFileMVC, numFrames, viewId, env);
-  return AVSValue(clip);
+  return AVSValue(new korvala::avs::Clip(sourceFileAVC, sourceFileMVC, numFrames, viewId, env));
 }
 
 }  // namespace

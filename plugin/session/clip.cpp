@@ -1,4 +1,4 @@
-// Construction and destruction of the clip: inputs, session, header, surfaces, description.
+// Construction and destruction of the core: inputs, session, header, surfaces, description.
 #include "clip.h"
 
 #include <cstring>
@@ -11,6 +11,8 @@
 #include "module_dir.h"
 
 
+using korvala::Raise;
+
 namespace {
 
 const char* const kBadFrameCount = "Korvala: ERROR -> NumFrames must be a frame count (0 counts the stream)";
@@ -22,32 +24,42 @@ constexpr int kHeaderRetries = 16;
 // Where the SPS of a stream is looked for.
 constexpr size_t kStreamStartBytes = 1 << 20;
 
-korvala::FilePtr OpenSequential(const char* path) {
+std::shared_ptr<korvala::FileSource> OpenShared(const char* path) {
 #ifdef _WIN32
-  return korvala::OpenFile(path, "rbS");
+  korvala::FilePtr file = korvala::OpenFile(path, "rbS");
 #else
-  return korvala::OpenFile(path, "rb");  // "S" is a Windows-only hint
+  korvala::FilePtr file = korvala::OpenFile(path, "rb");  // "S" is a Windows-only hint
 #endif
+  return file ? std::make_shared<korvala::FileSource>(std::move(file)) : nullptr;
+}
+
+// One of the readers of a file opened once. Each read names its offset, so they can take turns.
+class SharedFile final : public korvala::ByteSource {
+ public:
+  explicit SharedFile(std::shared_ptr<korvala::FileSource> file) : file_(std::move(file)) {}
+  size_t ReadAt(uint64_t offset, uint8_t* to, size_t n) override { return file_->ReadAt(offset, to, n); }
+
+ private:
+  std::shared_ptr<korvala::FileSource> file_;
+};
+
+std::unique_ptr<korvala::ByteSource> Reader(const std::shared_ptr<korvala::FileSource>& file) {
+  return std::make_unique<SharedFile>(file);
 }
 
 }  // namespace
 
 Korvala::Korvala(const char* sourceFileAVC, const char* sourceFileMVC, int numFrames, int viewId,
-                 IScriptEnvironment* env)
-    : m_viewId(viewId) {
+                 korvala::PixelPaths paths)
+    : m_viewId(viewId), m_paths(paths) {
   // A constructor that raises never reaches the destructor: release what was taken, rethrow.
   try {
-    m_sse2 = (env->GetCPUFlags() & CPUF_SSE2) != 0;
-    m_ssse3 = (env->GetCPUFlags() & CPUF_SSSE3) != 0;
-    m_avx2 = (env->GetCPUFlags() & CPUF_AVX2) != 0;
-    m_paths = korvala::PixelPaths{m_sse2, m_ssse3, m_avx2};
-
-    if (numFrames < 0) env->ThrowError("%s", kBadFrameCount);
-    OpenInputs(sourceFileAVC ? sourceFileAVC : "", sourceFileMVC ? sourceFileMVC : "", env);
+    if (numFrames < 0) Raise(kBadFrameCount);
+    OpenInputs(sourceFileAVC ? sourceFileAVC : "", sourceFileMVC ? sourceFileMVC : "");
     {
       // The dispatcher finds the runtime beside the plugin while the session opens.
       korvala::ModuleDirectory moved;
-      OpenSession(env);
+      OpenSession();
     }
 
     std::memset(&m_videoParams, 0, sizeof m_videoParams);
@@ -55,23 +67,23 @@ Korvala::Korvala(const char* sourceFileAVC, const char* sourceFileMVC, int numFr
 
     std::memset(&m_bitstream, 0, sizeof m_bitstream);
     m_bitstreamData = korvala::AllocateAligned(kBitstreamBytes + korvala::kBufferSlack);
-    if (!m_bitstreamData) env->ThrowError("Korvala: ERROR -> NULL pointer -> m_bitstream.Data");
+    if (!m_bitstreamData) Raise("Korvala: ERROR -> NULL pointer -> m_bitstream.Data");
     m_bitstream.Data = m_bitstreamData.get();
     m_bitstream.MaxLength = kBitstreamBytes;
     m_activeBitstream = &m_bitstream;
 
     m_decoder = new MFXVideoDECODE(static_cast<mfxSession>(m_session));
 
-    if (!ChooseCodecAndDecodeHeader(env)) env->ThrowError("Korvala: Invalid or not suported stream header");
+    if (!ChooseCodecAndDecodeHeader()) Raise("Korvala: Invalid or not suported stream header");
 
     mfxFrameAllocRequest request;
     std::memset(&request, 0, sizeof request);
     if (m_decoder->QueryIOSurf(&m_videoParams, &request) < MFX_ERR_NONE)
-      env->ThrowError("Korvala: ERROR -> QueryIOSurf");
+      Raise("Korvala: ERROR -> QueryIOSurf");
 
-    AllocateSurfaces(request, env);
+    AllocateSurfaces(request);
 
-    if (m_decoder->Init(&m_videoParams) < MFX_ERR_NONE) env->ThrowError("Korvala: Can't init decoder");
+    if (m_decoder->Init(&m_videoParams) < MFX_ERR_NONE) Raise("Korvala: Can't init decoder");
 
     // The SPS the decoder was fed, for the rate and the frame properties where a runtime is silent.
     h264::Sps sps;
@@ -80,64 +92,64 @@ Korvala::Korvala(const char* sourceFileAVC, const char* sourceFileMVC, int numFr
       const std::vector<uint8_t> start = StreamStart();
       haveSps = korvala::FindSps(start.data(), start.size(), sps);
     }
-    DescribeClip(numFrames, haveSps ? &sps : nullptr, env);
+    DescribeClip(numFrames, haveSps ? &sps : nullptr);
     m_properties.Learn(m_session, *m_decoder, m_videoParams, haveSps ? &sps : nullptr, m_pmfxSurfaces, m_numSurfaces,
-                       m_vi, env);
+                       m_format.fpsNum, m_format.fpsDen);
   } catch (...) {
     ReleaseAll();
     throw;
   }
 }
 
-void Korvala::OpenInputs(const char* sourceFileAVC, const char* sourceFileMVC, IScriptEnvironment* env) {
+void Korvala::OpenInputs(const char* sourceFileAVC, const char* sourceFileMVC) {
   // Every file is opened by these names from here on.
-  m_pathAVC = korvala::FileNameFromScript(sourceFileAVC);
-  m_pathMVC = korvala::FileNameFromScript(sourceFileMVC);
-  sourceFileAVC = m_pathAVC.c_str();
-  sourceFileMVC = m_pathMVC.c_str();
+  const std::string nameAVC = korvala::FileNameFromScript(sourceFileAVC);
+  const std::string nameMVC = korvala::FileNameFromScript(sourceFileMVC);
+  sourceFileAVC = nameAVC.c_str();
+  sourceFileMVC = nameMVC.c_str();
   const char* message = "";
   // A container is told by its content; its video is then read as the streams it holds.
-  switch (korvala::OpenContainer(m_pathAVC, m_pathMVC, m_container, &message)) {
+  switch (korvala::OpenContainer(sourceFileAVC, sourceFileMVC, m_container, &message)) {
     case korvala::ContainerOpen::kFailed:
-      env->ThrowError("%s", message);
+      Raise(message);
       break;
     case korvala::ContainerOpen::kOpened:
       m_mvcMode = m_container->TwoStreams() ? 1 : 0;
       m_hevc = m_container->Codec() == korvala::ContainerCodec::kHevc;
       m_raw = m_container->OpenSequential();
-      if (m_mvcMode && !korvala::AllocateUnitBuffers(*this, &message)) env->ThrowError("%s", message);
+      if (m_mvcMode && !korvala::AllocateUnitBuffers(*this, &message)) Raise(message);
       return;
     case korvala::ContainerOpen::kNotContainer:
       break;
   }
   if (sourceFileMVC[0] != '\0') {
     m_mvcMode = 1;
-    korvala::FilePtr fileAVC = OpenSequential(sourceFileAVC);
-    if (!fileAVC) env->ThrowError("Korvala: Can't open Source File AVC");
-    korvala::FilePtr fileMVC = OpenSequential(sourceFileMVC);
-    if (!fileMVC) env->ThrowError("Korvala: Can't open Source File MVC");
-    if (!korvala::AllocateUnitBuffers(*this, &message)) env->ThrowError("%s", message);
+    m_fileAVC = OpenShared(sourceFileAVC);
+    if (!m_fileAVC) Raise("Korvala: Can't open Source File AVC");
+    m_fileMVC = OpenShared(sourceFileMVC);
+    if (!m_fileMVC) Raise("Korvala: Can't open Source File MVC");
+    if (!korvala::AllocateUnitBuffers(*this, &message)) Raise(message);
     // Each file must begin with slices of its view, within its first block.
     korvala::UnitIndex probe(true);
-    korvala::FileScan base(OpenSequential(sourceFileAVC)), dependent(OpenSequential(sourceFileMVC));
+    korvala::FileScan base(Reader(m_fileAVC)), dependent(Reader(m_fileMVC));
     base.Step(probe.Base());
     dependent.Step(probe.Dependent());
-    auto readable = [](std::FILE* f) { return std::fgetc(f) != EOF; };
-    const bool baseRead = readable(fileAVC.get());
-    const bool dependentRead = readable(fileMVC.get());
+    uint8_t first = 0;
+    const bool baseRead = m_fileAVC->ReadAt(0, &first, 1) == 1;
+    const bool dependentRead = m_fileMVC->ReadAt(0, &first, 1) == 1;
     auto hasSlices = [](const korvala::StreamScanner& s) {
       for (const korvala::ScannedUnit& u : s.Units())
         if (u.slices) return true;
       return false;
     };
-    if (!baseRead) env->ThrowError("Korvala: Can't read Source File AVC");
-    if (!dependentRead) env->ThrowError("Korvala: Can't read Source File MVC");
-    if (!hasSlices(probe.Base())) env->ThrowError("Korvala: ERROR -> No access unit delimiter in Source File AVC");
-    if (!hasSlices(probe.Dependent())) env->ThrowError("Korvala: ERROR -> No access unit delimiter in Source File MVC");
+    if (!baseRead) Raise("Korvala: Can't read Source File AVC");
+    if (!dependentRead) Raise("Korvala: Can't read Source File MVC");
+    if (!hasSlices(probe.Base())) Raise("Korvala: ERROR -> No access unit delimiter in Source File AVC");
+    if (!hasSlices(probe.Dependent())) Raise("Korvala: ERROR -> No access unit delimiter in Source File MVC");
   } else {
-    korvala::FilePtr file = OpenSequential(sourceFileAVC);
-    if (!file) env->ThrowError("Korvala: Can't open Source File");
-    m_raw = std::make_unique<korvala::FileSource>(std::move(file));
+    m_fileAVC = OpenShared(sourceFileAVC);
+    if (!m_fileAVC) Raise("Korvala: Can't open Source File");
+    m_raw = Reader(m_fileAVC);
     m_hevc = korvala::IsHevcPath(sourceFileAVC);
   }
 }
@@ -160,10 +172,10 @@ void Korvala::StartUnits(bool restart, korvala::Codec codec) {
       if (pair) m_scanMVC = korvala::FileScan(std::move(dependent));
       if (m_feedDependent) m_unitsMVC = m_container->OpenUnits(1);
     } else {
-      m_scanAVC = korvala::FileScan(OpenSequential(m_pathAVC.c_str()));
-      m_unitsAVC = std::make_unique<korvala::FileSource>(OpenSequential(m_pathAVC.c_str()));
-      if (pair) m_scanMVC = korvala::FileScan(OpenSequential(m_pathMVC.c_str()));
-      if (m_feedDependent) m_unitsMVC = std::make_unique<korvala::FileSource>(OpenSequential(m_pathMVC.c_str()));
+      m_scanAVC = korvala::FileScan(Reader(m_fileAVC));
+      m_unitsAVC = Reader(m_fileAVC);
+      if (pair) m_scanMVC = korvala::FileScan(Reader(m_fileMVC));
+      if (m_feedDependent) m_unitsMVC = Reader(m_fileMVC);
     }
   }
   m_feed = Feed::kUnits;
@@ -184,7 +196,7 @@ bool Korvala::IndexReady() {
   return m_index->Finished();
 }
 
-mfxStatus Korvala::FillBitstream(IScriptEnvironment* env) {
+mfxStatus Korvala::FillBitstream() {
   if (m_feed == Feed::kRaw) return korvala::FillRaw(*this, &m_bitstream);
   if (m_inputEnded) return MFX_ERR_MORE_DATA;
   if (!m_index->Finished()) korvala::ScanUntil(*m_index, m_scanAVC, DependentScan(), size_t{m_nextUnit} + 1);
@@ -200,7 +212,7 @@ mfxStatus Korvala::FillBitstream(IScriptEnvironment* env) {
     case korvala::AppendResult::kNoRoom:
       return MFX_ERR_NONE;
     case korvala::AppendResult::kTooLarge:
-      env->ThrowError("%s", korvala::kOversizedUnitMessage);
+      Raise(korvala::kOversizedUnitMessage);
       break;
     case korvala::AppendResult::kReadFailed:
       break;
@@ -209,7 +221,7 @@ mfxStatus Korvala::FillBitstream(IScriptEnvironment* env) {
   return MFX_ERR_MORE_DATA;
 }
 
-void Korvala::OpenSession(IScriptEnvironment* env) {
+void Korvala::OpenSession() {
   mfxVersion version;
   version.Major = kApiMajor;
   version.Minor = kApiMinor;
@@ -220,14 +232,14 @@ void Korvala::OpenSession(IScriptEnvironment* env) {
 
   if (probed == MFX_ERR_NONE) {
     if (m_session.Init(MFX_IMPL_HARDWARE_ANY, &version) != MFX_ERR_NONE)
-      env->ThrowError("Korvala: Can't init decoder session");
+      Raise("Korvala: Can't init decoder session");
     if (m_hevc) {
       MFXVideoUSER_Load(static_cast<mfxSession>(m_session), &MFX_PLUGINID_HEVCD_HW, 0);
       m_pluginLoaded = true;
     }
   } else {
     if (m_session.Init(MFX_IMPL_SOFTWARE, &version) != MFX_ERR_NONE)
-      env->ThrowError("Korvala: Can't init decoder session");
+      Raise("Korvala: Can't init decoder session");
   }
 }
 
@@ -239,7 +251,7 @@ bool Korvala::ProbeCodec(mfxU32 codecId) {
   return m_decoder->DecodeHeader(&m_bitstream, &m_videoParams) == MFX_ERR_NONE;
 }
 
-bool Korvala::ChooseCodecAndDecodeHeader(IScriptEnvironment* env) {
+bool Korvala::ChooseCodecAndDecodeHeader() {
   // H.264, HEVC and MPEG-2 streams are fed by access units, which makes them seekable; VC-1
   // goes as raw bytes.
   if (m_hevc) {
@@ -247,7 +259,7 @@ bool Korvala::ChooseCodecAndDecodeHeader(IScriptEnvironment* env) {
     StartUnits(true, korvala::Codec::kHevc);
     return true;
   }
-  if (m_mvcMode || m_viewId != 0) return DecodeMVCHeader(env) == 1;
+  if (m_mvcMode || m_viewId != 0) return DecodeMVCHeader() == 1;
   for (mfxU32 codec : {MFX_CODEC_AVC, MFX_CODEC_MPEG2, MFX_CODEC_VC1})
     if (ProbeCodec(codec)) {
       if (codec == MFX_CODEC_AVC) StartUnits(true);
@@ -255,10 +267,10 @@ bool Korvala::ChooseCodecAndDecodeHeader(IScriptEnvironment* env) {
       else RewindInput();
       return true;
     }
-  return DecodeMVCHeader(env) == 1;
+  return DecodeMVCHeader() == 1;
 }
 
-int Korvala::DecodeMVCHeader(IScriptEnvironment* env) {
+int Korvala::DecodeMVCHeader() {
   m_videoParams.mfx.CodecId = MFX_CODEC_AVC;
   StartUnits(true);
 
@@ -277,7 +289,7 @@ int Korvala::DecodeMVCHeader(IScriptEnvironment* env) {
   int unanswered = 0;
   for (;;) {
     if (status == MFX_ERR_MORE_DATA) {
-      if (FillBitstream(env) < MFX_ERR_NONE) return 0;
+      if (FillBitstream() < MFX_ERR_NONE) return 0;
     }
     status = m_decoder->DecodeHeader(&m_bitstream, &m_videoParams);
     if (status == MFX_ERR_NOT_ENOUGH_BUFFER) break;
@@ -343,7 +355,7 @@ void Korvala::FreeViewDescription() {
   m_videoParams.ExtParam[0] = nullptr;
 }
 
-void Korvala::AllocateSurfaces(const mfxFrameAllocRequest& request, IScriptEnvironment* env) {
+void Korvala::AllocateSurfaces(const mfxFrameAllocRequest& request) {
   m_numSurfaces = request.NumFrameSuggested;
   const mfxU16 width = static_cast<mfxU16>((request.Info.Width + 31) & ~31);
   const mfxU16 height = static_cast<mfxU16>((request.Info.Height + 31) & ~31);
@@ -367,17 +379,17 @@ void Korvala::AllocateSurfaces(const mfxFrameAllocRequest& request, IScriptEnvir
       vOffset = 2;
       break;
     default:
-      env->ThrowError("Korvala: Not supported pixel format");
+      Raise("Korvala: Not supported pixel format");
   }
 
   m_psurfaceBuffers = korvala::AllocateAligned(m_numSurfaces * surfaceBytes + 4096);
-  if (!m_psurfaceBuffers) env->ThrowError("NULL pointer -> m_psurfaceBuffers");
+  if (!m_psurfaceBuffers) Raise("NULL pointer -> m_psurfaceBuffers");
   m_pmfxSurfaces = new (std::nothrow) mfxFrameSurface1*[m_numSurfaces ? m_numSurfaces : 1]();
-  if (!m_pmfxSurfaces) env->ThrowError("NULL pointer -> m_pmfxSurfaces");
+  if (!m_pmfxSurfaces) Raise("NULL pointer -> m_pmfxSurfaces");
 
   for (mfxU16 i = 0; i < m_numSurfaces; ++i) {
     auto* surface = new (std::nothrow) mfxFrameSurface1();
-    if (!surface) env->ThrowError("NULL pointer -> m_pmfxSurfaces");
+    if (!surface) Raise("NULL pointer -> m_pmfxSurfaces");
     m_pmfxSurfaces[i] = surface;
     surface->Info = m_videoParams.mfx.FrameInfo;
     surface->Data.Y = m_psurfaceBuffers.get() + i * surfaceBytes;
@@ -391,20 +403,19 @@ void Korvala::AllocateSurfaces(const mfxFrameAllocRequest& request, IScriptEnvir
 std::vector<uint8_t> Korvala::StreamStart() {
   std::vector<uint8_t> start(kStreamStartBytes);
   std::unique_ptr<korvala::ByteSource> stream =
-      m_container ? m_container->OpenSequential()
-                  : std::make_unique<korvala::FileSource>(OpenSequential(m_pathAVC.c_str()));
+      m_container ? m_container->OpenSequential() : Reader(m_fileAVC);
   start.resize(stream->ReadAt(0, start.data(), start.size()));
   return start;
 }
 
-void Korvala::DescribeClip(int numFrames, const h264::Sps* sps, IScriptEnvironment* env) {
+void Korvala::DescribeClip(int numFrames, const h264::Sps* sps) {
   const mfxFrameInfo& info = m_videoParams.mfx.FrameInfo;
-  std::memset(&m_vi, 0, sizeof m_vi);
+  m_format = korvala::ClipFormat();
   const korvala::DisplaySize size =
       korvala::ChooseDisplaySize(info.Width, info.Height, info.CropX, info.CropY, info.CropW, info.CropH);
-  m_vi.width = size.width;
-  m_vi.height = size.height;
-  m_vi.pixel_type = info.FourCC == MFX_FOURCC_P010 ? VideoInfo::CS_YUV420P10 : VideoInfo::CS_YV12;
+  m_format.width = size.width;
+  m_format.height = size.height;
+  m_format.tenBit = info.FourCC == MFX_FOURCC_P010;
   uint32_t numerator = info.FrameRateExtN;
   uint32_t denominator = info.FrameRateExtD;
   // The rate of an H.264 stream without timing in its VUI (or of HEVC), which a runtime can only
@@ -421,8 +432,8 @@ void Korvala::DescribeClip(int numFrames, const h264::Sps* sps, IScriptEnvironme
     }
   }
   korvala::ReduceFrameRate(numerator, denominator);
-  m_vi.fps_numerator = numerator;
-  m_vi.fps_denominator = denominator;
+  m_format.fpsNum = numerator;
+  m_format.fpsDen = denominator;
 
   const auto* description = m_videoParams.NumExtParam && m_videoParams.ExtParam[0]
                                 ? reinterpret_cast<const mfxExtMVCSeqDesc*>(m_videoParams.ExtParam[0])
@@ -437,9 +448,9 @@ void Korvala::DescribeClip(int numFrames, const h264::Sps* sps, IScriptEnvironme
   }
   const bool doubled = m_viewId == 2 || m_viewId == -2;
   if (doubled) frames *= 2;
-  if (frames > INT32_MAX) env->ThrowError("%s", kBadFrameCount);
-  m_vi.num_frames = static_cast<int>(frames);
-  if (doubled) m_vi.fps_numerator *= 2;
+  if (frames > INT32_MAX) Raise(kBadFrameCount);
+  m_format.numFrames = static_cast<int>(frames);
+  if (doubled) m_format.fpsNum *= 2;
 }
 
 Korvala::~Korvala() { ReleaseAll(); }
@@ -451,6 +462,8 @@ void Korvala::ReleaseAll() {
   m_unitsMVC.reset();
   m_scanAVC = korvala::FileScan();
   m_scanMVC = korvala::FileScan();
+  m_fileAVC.reset();
+  m_fileMVC.reset();
   if (m_decoder) {
     m_decoder->Close();
     delete m_decoder;

@@ -1,0 +1,132 @@
+// The VapourSynth front end (API 4): korvala.Source(source, dependent, num_frames, view), the
+// same clip as Korvala(SourceFileAVC, SourceFileMVC, NumFrames, ViewId) in AviSynth+, with the
+// frame properties in VapourSynth's conventions. Errors reach the script with the core's texts.
+#include <memory>
+#include <new>
+#include <optional>
+
+#include "VapourSynth4.h"
+
+#include "clip.h"
+
+namespace {
+
+class Frame final : public korvala::HostFrame {
+ public:
+  Frame(VSFrame* frame, const VSAPI* api) : frame_(frame), api_(api) {}
+  ~Frame() override { api_->freeFrame(frame_); }
+  Frame(const Frame&) = delete;
+  Frame& operator=(const Frame&) = delete;
+
+  uint8_t* Plane(int plane) override { return api_->getWritePtr(frame_, plane); }
+  int Pitch(int plane) const override { return static_cast<int>(api_->getStride(frame_, plane)); }
+  void Describe(const korvala::FrameProperties& p) override {
+    VSMap* map = api_->getFramePropertiesRW(frame_);
+    auto setInt = [&](const char* key, int64_t value) { api_->mapSetInt(map, key, value, maReplace); };
+    setInt("_Matrix", p.matrix);
+    setInt("_Primaries", p.primaries);
+    setInt("_Transfer", p.transfer);
+    setInt("_ColorRange", p.colorRange);
+    if (p.chromaLocation >= 0) setInt("_ChromaLocation", p.chromaLocation);
+    if (p.sarNum && p.sarDen) {
+      setInt("_SARNum", p.sarNum);
+      setInt("_SARDen", p.sarDen);
+    }
+    if (p.fieldBased >= 0) setInt("_FieldBased", p.fieldBased);
+    if (p.pictType) {
+      const char type[2] = {p.pictType, '\0'};
+      api_->mapSetData(map, "_PictType", type, 1, dtUtf8, maReplace);
+    }
+    if (p.durationNum && p.durationDen) {
+      setInt("_DurationNum", p.durationNum);
+      setInt("_DurationDen", p.durationDen);
+    }
+    if (p.hasAbsoluteTime) api_->mapSetFloat(map, "_AbsoluteTime", p.absoluteTime, maReplace);
+    if (p.view >= 0) setInt("KorvalaView", p.view);
+  }
+  // A reference for the caller to own.
+  const VSFrame* Share() const { return api_->addFrameRef(frame_); }
+
+ private:
+  VSFrame* frame_;
+  const VSAPI* api_;
+};
+
+struct Source {
+  std::optional<Korvala> core;
+  VSVideoInfo vi{};
+};
+
+class FrameMaker final : public korvala::FrameMaker {
+ public:
+  FrameMaker(const VSVideoInfo& vi, VSCore* core, const VSAPI* api) : vi_(vi), core_(core), api_(api) {}
+  korvala::FramePtr NewFrame() override {
+    VSFrame* frame = api_->newVideoFrame(&vi_.format, vi_.width, vi_.height, nullptr, core_);
+    if (!frame) throw std::bad_alloc();
+    return std::make_shared<Frame>(frame, api_);
+  }
+
+ private:
+  const VSVideoInfo& vi_;
+  VSCore* core_;
+  const VSAPI* api_;
+};
+
+const VSFrame* VS_CC GetFrame(int n, int activationReason, void* instanceData, void**, VSFrameContext* frameCtx,
+                              VSCore* core, const VSAPI* api) {
+  if (activationReason != arInitial) return nullptr;
+  Source* source = static_cast<Source*>(instanceData);
+  try {
+    FrameMaker maker(source->vi, core, api);
+    return static_cast<Frame&>(*source->core->GetFrame(n, maker)).Share();
+  } catch (const korvala::SourceError& e) {
+    api->setFilterError(e.what(), frameCtx);
+  } catch (const std::bad_alloc&) {
+    api->setFilterError("Korvala: out of memory", frameCtx);
+  }
+  return nullptr;
+}
+
+void VS_CC Free(void* instanceData, VSCore*, const VSAPI*) { delete static_cast<Source*>(instanceData); }
+
+void VS_CC Create(const VSMap* in, VSMap* out, void*, VSCore* core, const VSAPI* api) {
+  int missing = 0;
+  const char* source = api->mapGetData(in, "source", 0, &missing);
+  if (missing) source = "";
+  const char* dependent = api->mapGetData(in, "dependent", 0, &missing);
+  if (missing) dependent = "";
+  const int numFrames = api->mapGetIntSaturated(in, "num_frames", 0, &missing);
+  const int frames = missing ? 0 : numFrames;
+  const int viewId = api->mapGetIntSaturated(in, "view", 0, &missing);
+  const int view = missing ? 0 : viewId;
+  try {
+    auto data = std::make_unique<Source>();
+    data->core.emplace(source, dependent, frames, view, korvala::DetectPixelPaths());
+    const korvala::ClipFormat& f = data->core->Format();
+    if (!api->queryVideoFormat(&data->vi.format, cfYUV, stInteger, f.tenBit ? 10 : 8, 1, 1, core)) {
+      api->mapSetError(out, "Korvala: Not supported pixel format");
+      return;
+    }
+    data->vi.width = f.width;
+    data->vi.height = f.height;
+    data->vi.fpsNum = f.fpsNum;
+    data->vi.fpsDen = f.fpsDen;
+    data->vi.numFrames = f.numFrames;
+    // A source's requests come one at a time: the decoder runs in one order.
+    api->createVideoFilter(out, "Source", &data->vi, GetFrame, Free, fmUnordered, nullptr, 0, data.get(), core);
+    if (!api->mapGetError(out)) data.release();  // refused (a clip of no frames): not the core's to free
+  } catch (const korvala::SourceError& e) {
+    api->mapSetError(out, e.what());
+  } catch (const std::bad_alloc&) {
+    api->mapSetError(out, "Korvala: out of memory");
+  }
+}
+
+}  // namespace
+
+VS_EXTERNAL_API(void) VapourSynthPluginInit2(VSPlugin* plugin, const VSPLUGINAPI* vspapi) {
+  vspapi->configPlugin("org.korvala.source", "korvala", "Korvala: stereoscopic (MVC) H.264 through the Media SDK",
+                       VS_MAKE_VERSION(0, 1), VAPOURSYNTH_API_VERSION, 0, plugin);
+  vspapi->registerFunction("Source", "source:data;dependent:data:opt;num_frames:int:opt;view:int:opt;", "clip:vnode;",
+                           Create, nullptr, plugin);
+}
