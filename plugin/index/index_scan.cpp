@@ -6,6 +6,19 @@
 
 namespace korvala {
 
+namespace {
+
+// Past the last byte of d[from, to) that isn't zero; `from` when all are.
+size_t DataEnd(const uint8_t* d, size_t from, size_t to) {
+  if (to <= from || d[to - 1] != 0) return to;
+  // A block of zeros (a gap of gigabytes is read block by block) is told at memcmp's pace.
+  if (d[from] == 0 && std::memcmp(d + from, d + from + 1, to - from - 1) == 0) return from;
+  while (to > from && d[to - 1] == 0) --to;
+  return to;
+}
+
+}  // namespace
+
 bool FileScan::Step(StreamScanner& scanner) {
   if (done_) return false;
   // Never cleared: only the bytes read are looked at.
@@ -32,11 +45,14 @@ bool FileScan::Step(StreamScanner& scanner) {
     if (sc >= have_ || header >= have_ || (!eof_ && have_ - header < StreamScanner::kLookahead)) {
       if (!eof_) {
         // Nothing found: the last bytes may begin a start code.
-        if (sc >= have_) pos_ = have_ > 3 ? have_ - 3 : 0;
-        else pos_ = sc;
+        const size_t next = sc < have_ ? sc : have_ > 3 ? have_ - 3 : 0;
+        Passed(d, next);
+        pos_ = next;
         return true;
       }
-      scanner.End(base_ + have_);
+      // Zero bytes at the end belong to no unit either.
+      Passed(d, have_);
+      scanner.End(dataEnd_);
       done_ = true;
       buf_.reset();  // the block is not needed again
       source_.reset();
@@ -52,9 +68,17 @@ bool FileScan::Step(StreamScanner& scanner) {
       end = std::min(have_, header + StreamScanner::kLookahead);
     }
     const size_t start = sc > 0 && d[sc - 1] == 0 ? sc - 1 : sc;
-    scanner.Nal(base_ + start, d + header, end - header);
+    Passed(d, start);
+    scanner.Nal(base_ + start, d + header, end - header, dataEnd_);
     pos_ = header;
+    dataEnd_ = base_ + header + 1;
   }
+}
+
+void FileScan::Passed(const uint8_t* d, size_t to) {
+  if (to <= pos_) return;
+  const size_t end = DataEnd(d, pos_, to);
+  if (end > pos_) dataEnd_ = base_ + end;
 }
 
 bool ScanUntil(UnitIndex& index, FileScan& base, FileScan* dependent, size_t units) {

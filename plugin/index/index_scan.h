@@ -31,12 +31,16 @@ class FileScan {
   static constexpr size_t kMinBlockBytes = 4 * StreamScanner::kLookahead;
 
  private:
+  // The bytes from pos_ up to `to` have been searched: dataEnd_ follows their last non-zero one.
+  void Passed(const uint8_t* d, size_t to);
+
   std::unique_ptr<ByteSource> source_;
   size_t blockBytes_ = kBlockBytes;
   std::unique_ptr<uint8_t[]> buf_;
   size_t have_ = 0;    // valid bytes in buf_
   size_t pos_ = 0;     // where the next start code is searched
   uint64_t base_ = 0;  // file offset of buf_[0]
+  uint64_t dataEnd_ = 0;  // past the last byte before pos_ that isn't zero
   bool eof_ = false;
   bool done_ = false;
   bool stalled_ = false;

@@ -23,9 +23,17 @@ bool IsIntraType(uint32_t sliceType) { return sliceType % 5 == h264::kSliceI || 
 
 }  // namespace
 
+void StreamScanner::NoteZeros(uint64_t offset, uint64_t zerosFrom) {
+  if (zerosFrom >= offset) return;
+  zeros_[zerosNext_] = {offset, zerosFrom};
+  zerosNext_ = (zerosNext_ + 1) % zeros_.size();
+}
+
 void StreamScanner::Close(uint64_t end) {
   if (!open_) return;
   if (codec_ == Codec::kMpeg2) FinishMpeg2Picture();
+  for (const auto& [at, from] : zeros_)
+    if (at == end && from < end) end = std::max(from, current_.offset);
   current_.size = end > current_.offset ? end - current_.offset : 0;
   units_.push_back(current_);
   open_ = false;
@@ -39,8 +47,9 @@ void StreamScanner::Open(uint64_t at) {
   seiRecovery_ = -1;
 }
 
-void StreamScanner::Nal(uint64_t offset, const uint8_t* nal, size_t len) {
+void StreamScanner::Nal(uint64_t offset, const uint8_t* nal, size_t len, uint64_t zerosFrom) {
   if (streamEnded_ || len == 0) return;
+  NoteZeros(offset, zerosFrom);
   if (codec_ == Codec::kHevc) return HevcNal(offset, nal, len);
   if (codec_ == Codec::kMpeg2) return Mpeg2Unit(offset, nal, len);
   const uint8_t type = nal[0] & 0x1F;

@@ -57,8 +57,10 @@ class StreamScanner {
       : cutter_(mode), mode_(mode), codec_(codec) {}
 
   // One NAL unit whose start code begins at `offset` of the stream. `nal` is its header byte
-  // and what follows: the whole unit, or at least its first kLookahead bytes.
-  void Nal(uint64_t offset, const uint8_t* nal, size_t len);
+  // and what follows: the whole unit, or at least its first kLookahead bytes. `zerosFrom`:
+  // where zero bytes before its start code begin, when there are any (trailing zeros, part of
+  // no unit: a unit closed there ends where they begin).
+  void Nal(uint64_t offset, const uint8_t* nal, size_t len, uint64_t zerosFrom = UINT64_MAX);
   // The stream ends at `size` bytes.
   void End(uint64_t size);
 
@@ -74,6 +76,7 @@ class StreamScanner {
  private:
   void Close(uint64_t end);
   void Open(uint64_t at);
+  void NoteZeros(uint64_t offset, uint64_t zerosFrom);
   void BaseSlice(const uint8_t* nal, size_t len);
   void Recover(uint32_t frameNum, uint32_t maxFrameNum, bool reset);
   static constexpr size_t kMaxAwaited = 16;
@@ -86,6 +89,10 @@ class StreamScanner {
   Codec codec_;
   std::vector<ScannedUnit> units_;
   ScannedUnit current_;
+  // The last NAL units with zeros before them: where they begin, where their zeros begin. A
+  // unit begins at the NAL unit just pushed or at one held back a little before it.
+  std::array<std::pair<uint64_t, uint64_t>, 4> zeros_{};
+  size_t zerosNext_ = 0;
   bool open_ = false;
   bool streamEnded_ = false;
   bool sliceSeen_ = false;  // the current unit's first base slice has been looked at

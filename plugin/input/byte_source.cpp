@@ -4,16 +4,14 @@
 #include <cstdio>
 #include <cstring>
 
+#include "file_io.h"
+
 namespace korvala {
 
 size_t FileSource::ReadAt(uint64_t offset, uint8_t* to, size_t n) {
   if (!file_ || n == 0) return 0;
   if (position_ != offset) {
-#ifdef _WIN32
-    if (_fseeki64(file_.get(), static_cast<long long>(offset), SEEK_SET) != 0) return 0;
-#else
-    if (fseeko(file_.get(), static_cast<off_t>(offset), SEEK_SET) != 0) return 0;
-#endif
+    if (!SeekFile(file_.get(), offset)) return 0;
     position_ = offset;
   }
   const size_t got = std::fread(to, 1, n, file_.get());

@@ -2,8 +2,6 @@
 // laid out from them.
 #include "container_input.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -15,6 +13,7 @@ extern "C" {
 }
 
 #include "container_streams.h"
+#include "file_io.h"
 #include "nal_framing.h"
 #include "playlist.h"
 
@@ -32,11 +31,6 @@ constexpr int kRatePackets = 48;
 const uint8_t kStandIn[ContainerPlan::kStandInSize] = {0, 0, 0, 1, 0x18};
 const char* const kOpenMvcMessage = "Korvala: Can't open Source File MVC";  // as for elementary files
 
-bool FileExists(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
 std::string Parent(const std::string& path) {
   const size_t slash = path.find_last_of("/\\");
   if (slash == std::string::npos) return ".";
@@ -46,24 +40,20 @@ std::string Parent(const std::string& path) {
 // The video streams a transport stream's program tables list, read until `enough` says so.
 template <class Enough>
 bool ReadTables(const std::string& path, ProgramTables*& result, std::vector<ProgramTables>& store, Enough enough) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
+  const FilePtr f = OpenFile(path);
   if (!f) return false;
   // Never cleared: only the bytes read are looked at.
   std::unique_ptr<uint8_t[]> block(new uint8_t[kTableBlock]);
-  size_t n = std::fread(block.get(), 1, kTableBlock, f);
+  size_t n = std::fread(block.get(), 1, kTableBlock, f.get());
   const int size = TransportPacketSize(block.get(), n);
-  if (size == 0) {
-    std::fclose(f);
-    return false;
-  }
+  if (size == 0) return false;
   store.emplace_back(size);
   ProgramTables& tables = store.back();
   for (size_t read = n; n > 0; read += n) {
     tables.Feed(block.get(), n);
     if (enough(tables) || read >= kTableSearchBytes) break;
-    n = std::fread(block.get(), 1, kTableBlock, f);
+    n = std::fread(block.get(), 1, kTableBlock, f.get());
   }
-  std::fclose(f);
   result = &tables;
   return true;
 }
@@ -172,20 +162,19 @@ bool FindTsDependent(const std::string& path, int& pid) {
 // From the base view's first PES timestamps, read straight from the packets: no demuxer to open.
 void TsRate(const ContainerPlan::Clip& clip, uint32_t& num, uint32_t& den) {
   num = den = 0;
-  std::FILE* f = std::fopen(clip.path[0].c_str(), "rb");
+  const FilePtr f = OpenFile(clip.path[0]);
   if (!f) return;
   std::unique_ptr<uint8_t[]> block(new uint8_t[kTableBlock]);
   std::vector<int64_t> pts;
-  size_t n = std::fread(block.get(), 1, kTableBlock, f);
+  size_t n = std::fread(block.get(), 1, kTableBlock, f.get());
   const int size = TransportPacketSize(block.get(), n);
   for (size_t read = n; size > 0 && n > 0 && pts.size() < size_t{kRatePackets} && read <= kTableSearchBytes; read += n) {
     for (size_t at = 0; at + size <= n && pts.size() < size_t{kRatePackets}; at += static_cast<size_t>(size)) {
       int64_t t = 0;
       if (PesStartTimestamp(block.get() + at + (size - 188), static_cast<uint16_t>(clip.id[0]), t)) pts.push_back(t);
     }
-    n = std::fread(block.get(), 1, kTableBlock, f);
+    n = std::fread(block.get(), 1, kTableBlock, f.get());
   }
-  std::fclose(f);
   RateFromTimestamps(pts, 90000, num, den);
 }
 
@@ -207,9 +196,7 @@ ContainerOpen OpenTransportStreams(const std::string& avc, const std::string& mv
   clip.id[1] = views.dependent;
   if (!mvc.empty()) {
     // The two clips of a 3D title: the dependent view is the second file's.
-    std::FILE* f = std::fopen(mvc.c_str(), "rb");
-    if (f) std::fclose(f);
-    if (!f) {
+    if (!OpenFile(mvc)) {
       *message = kOpenMvcMessage;
       return ContainerOpen::kFailed;
     }
@@ -231,9 +218,8 @@ ContainerOpen OpenTransportStreams(const std::string& avc, const std::string& mv
 
 ContainerOpen OpenPlaylist(const std::string& path, std::unique_ptr<ContainerInput>& input, const char** message) {
   std::vector<uint8_t> bytes(kPlaylistBytes);
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  const size_t n = f ? std::fread(bytes.data(), 1, bytes.size(), f) : 0;
-  if (f) std::fclose(f);
+  const FilePtr f = OpenFile(path);
+  const size_t n = f ? std::fread(bytes.data(), 1, bytes.size(), f.get()) : 0;
   PlaylistClips clips;
   if (!ParsePlaylist(bytes.data(), n, clips)) {
     *message = kContainerUnreadableMessage;
@@ -243,9 +229,9 @@ ContainerOpen OpenPlaylist(const std::string& path, std::unique_ptr<ContainerInp
   const std::string stream = Parent(path) + "/../STREAM/";
   auto clipFile = [&](const std::string& dir, const std::string& name, const char* ext, const char* upper) {
     const std::string lower = dir + name + ext;
-    if (FileExists(lower)) return lower;
+    if (IsRegularFile(lower)) return lower;
     const std::string other = dir + name + upper;
-    return FileExists(other) ? other : std::string();
+    return IsRegularFile(other) ? other : std::string();
   };
   auto plan = std::make_shared<ContainerPlan>();
   uint8_t type = 0;

@@ -1,8 +1,8 @@
 #pragma once
 // Container input for the clip: a transport stream (M2TS, TS, SSIF), the two clips of a Blu-ray
 // 3D title, a Blu-ray playlist (MPLS) or a Matroska file becomes one or two streams of bytes
-// that read like elementary files. Builds without libavformat recognise containers only, to
-// refuse them clearly.
+// that read like elementary files. A build without libavformat (MSVC's) recognises containers
+// only, and can't read them.
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -12,10 +12,9 @@
 
 namespace korvala {
 
-extern const char* const kContainersUnsupportedMessage;  // a build without libavformat
-extern const char* const kContainerUnreadableMessage;    // libavformat or the playlist parser gave up
-extern const char* const kNoVideoMessage;                // nothing we decode in it
-extern const char* const kClipMissingMessage;            // a playlist's clip file is not there
+extern const char* const kContainerUnreadableMessage;  // libavformat or the playlist parser gave up
+extern const char* const kNoVideoMessage;              // nothing we decode in it
+extern const char* const kClipMissingMessage;          // a playlist's clip file is not there
 
 enum class ContainerCodec : uint8_t { kH264, kHevc, kMpeg2, kVc1 };
 

@@ -3,21 +3,19 @@
 #include <cstdint>
 
 #include "container_input.h"
+#include "file_io.h"
 
 namespace korvala {
 
-const char* const kContainersUnsupportedMessage =
-    "Korvala: ERROR -> Containers (M2TS, SSIF, MPLS, MKV) are not read by this build";
 const char* const kContainerUnreadableMessage = "Korvala: ERROR -> Can't read the container";
 const char* const kNoVideoMessage = "Korvala: ERROR -> No video stream to decode in the container";
 const char* const kClipMissingMessage = "Korvala: ERROR -> Can't open a clip of the playlist";
 
 bool ReadInputForm(const std::string& path, InputForm& form) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
+  const FilePtr f = OpenFile(path);
   if (!f) return false;
   uint8_t head[kFormProbeBytes];
-  const size_t n = std::fread(head, 1, sizeof head, f);
-  std::fclose(f);
+  const size_t n = std::fread(head, 1, sizeof head, f.get());
   form = DetectInputForm(head, n);
   return true;
 }

@@ -1,4 +1,5 @@
-// A build without libavformat (the MinGW one): containers are recognised and refused clearly.
+// A build without libavformat (MSVC's, or one configured without containers): containers are
+// recognised, and can't be read.
 #include "container_input.h"
 
 namespace korvala {
@@ -8,7 +9,7 @@ ContainerOpen OpenContainer(const std::string& sourceAVC, const std::string&, st
   input.reset();
   InputForm form = InputForm::kElementary;
   if (!ReadInputForm(sourceAVC, form) || form == InputForm::kElementary) return ContainerOpen::kNotContainer;
-  *message = kContainersUnsupportedMessage;
+  *message = kContainerUnreadableMessage;
   return ContainerOpen::kFailed;
 }
 

@@ -7,6 +7,7 @@
 #include <mfxplugin.h>
 
 #include "clip_description.h"
+#include "file_io.h"
 #include "module_dir.h"
 
 
@@ -25,9 +26,9 @@ constexpr size_t kStreamStartBytes = 1 << 20;
 
 std::shared_ptr<korvala::FileSource> OpenShared(const char* path) {
 #ifdef _WIN32
-  korvala::FilePtr file(std::fopen(path, "rbS"));
+  korvala::FilePtr file = korvala::OpenFile(path, "rbS");
 #else
-  korvala::FilePtr file(std::fopen(path, "rb"));  // "S" is a Windows-only hint
+  korvala::FilePtr file = korvala::OpenFile(path, "rb");  // "S" is a Windows-only hint
 #endif
   return file ? std::make_shared<korvala::FileSource>(std::move(file)) : nullptr;
 }
@@ -101,6 +102,11 @@ Korvala::Korvala(const char* sourceFileAVC, const char* sourceFileMVC, int numFr
 }
 
 void Korvala::OpenInputs(const char* sourceFileAVC, const char* sourceFileMVC) {
+  // Every file is opened by these names from here on.
+  const std::string nameAVC = korvala::FileNameFromScript(sourceFileAVC);
+  const std::string nameMVC = korvala::FileNameFromScript(sourceFileMVC);
+  sourceFileAVC = nameAVC.c_str();
+  sourceFileMVC = nameMVC.c_str();
   const char* message = "";
   // A container is told by its content; its video is then read as the streams it holds.
   switch (korvala::OpenContainer(sourceFileAVC, sourceFileMVC, m_container, &message)) {

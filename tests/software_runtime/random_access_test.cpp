@@ -1,9 +1,10 @@
 // Frames in any order: every stereo stream, in both file forms and every view selection, counted
 // from the stream, serves each frame asked for out of order exactly as in order, and the
-// in-order frames are the reference decoder's.
+// in-order frames are the reference decoder's; a pair whose second copy lies beyond 4 GiB.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <random>
 #include <string>
 #include <vector>
@@ -211,6 +212,41 @@ INSTANTIATE_TEST_SUITE_P(Shared, AnyOrder, ::testing::ValuesIn(AllStreams()), []
   std::replace(name.begin(), name.end(), '-', '_');
   return name;
 });
+
+// A file past 4 GiB: the pair, 4.7 GB of zero bytes (a hole, costing no disk), the pair again.
+// Zero bytes between NAL units are trailing zeros, part of no unit: the copy beyond the mark
+// serves exactly the frames the first does.
+TEST(PastFourGib, FramesBeyondTheMarkAreExact) {
+  const Stream& s = kStreams[1];
+  const char* const kinds[2] = {".base.h264", ".dep.mvc"};
+  constexpr long long kZeros = 4700000000LL;
+  std::string files[2];
+  for (int v = 0; v < 2; ++v) {
+    std::vector<std::uint8_t> bytes;
+    if (!ReadFile(SharedMedia(std::string("mvc/") + s.name + kinds[v]), bytes))
+      GTEST_SKIP() << "shared test media mvc/" << s.name << " is not present";
+    files[v] = BuildDir() + "/past_4gib" + kinds[v];
+    std::FILE* f = std::fopen(files[v].c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size() &&
+                         fseeko(f, static_cast<off_t>(bytes.size() + kZeros), SEEK_SET) == 0 &&
+                         std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    ASSERT_TRUE(std::fclose(f) == 0 && written);
+  }
+  {
+    avshost::Host host;
+    host.LoadPlugin(kPlugin);
+    avshost::Clip clip = host.Invoke("Korvala", {files[0], files[1], 0, 2});
+    ASSERT_EQ(clip.GetVideoInfo().num_frames, 4 * s.frames);
+    for (int copy : {1, 0}) {  // beyond the mark first
+      std::vector<std::uint8_t> views[2];
+      for (int n = 2 * s.frames * copy; n < 2 * s.frames * (copy + 1); ++n) AppendFrame(clip.GetFrame(n), views[n % 2]);
+      EXPECT_EQ(Md5(views[0]), s.base) << "copy " << copy;
+      EXPECT_EQ(Md5(views[1]), s.dependent) << "copy " << copy;
+    }
+  }
+  for (const std::string& f : files) std::remove(f.c_str());
+}
 
 }  // namespace
 }  // namespace swrt_test

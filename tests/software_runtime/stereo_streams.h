@@ -1,6 +1,7 @@
 // The stereo streams in ../shared/media/mvc with the reference decoder's MD5 of each view
 // (../shared/media/mvc/README.md), the container forms of a set in ../shared/media/containers,
-// and a frame's visible bytes. Every front end's tests use these.
+// and a frame's visible bytes. Every front end's tests use these; the Windows tests read the two
+// tables too (tests/windows/avisynth_c_entry.cmake): one entry a line.
 #pragma once
 
 #include <cstdint>
@@ -28,22 +29,41 @@ inline const Stream kStreams[] = {
     {"mvc_1080p", 48, "d8169ec55d4064fb2648078592b82909", "926af376de5ab104add71876e640888f"},
 };
 
+// A set's container forms in ../shared/media/containers/SET, as Korvala's first two arguments
+// ("SET" stands for the set's name). The MKV holds a copy of the first unit at its end.
+struct ContainerForm {
+  const char* name;
+  const char* avc;
+  const char* mvc;
+  int extraUnits;
+};
+
+inline const ContainerForm kContainerForms[] = {
+    {"m2ts", "SET.m2ts", "", 0},
+    {"clips", "BDMV/STREAM/00000.m2ts", "BDMV/STREAM/00001.m2ts", 0},
+    {"ssif", "BDMV/STREAM/SSIF/00000.ssif", "", 0},
+    {"mpls", "BDMV/PLAYLIST/00000.mpls", "", 0},
+    {"mkv", "SET.mkv", "", 1},
+};
+
 // The container forms of a shared set, as Korvala's first two arguments.
 struct Form {
   const char* name;
   std::string avc, mvc;
-  int extraUnits;  // the MKV holds a copy of the first unit at its end
+  int extraUnits;
 };
 
 inline std::vector<Form> FormsOf(const std::string& set) {
   const std::string dir = SharedMedia("containers/" + set);
   if (dir.empty()) return {};
-  const std::string bdmv = dir + "/BDMV/";
-  return {{"m2ts", dir + "/" + set + ".m2ts", "", 0},
-          {"clips", bdmv + "STREAM/00000.m2ts", bdmv + "STREAM/00001.m2ts", 0},
-          {"ssif", bdmv + "STREAM/SSIF/00000.ssif", "", 0},
-          {"mpls", bdmv + "PLAYLIST/00000.mpls", "", 0},
-          {"mkv", dir + "/" + set + ".mkv", "", 1}};
+  auto path = [&](std::string name) {
+    if (name.empty()) return name;
+    if (const size_t at = name.find("SET"); at != std::string::npos) name.replace(at, 3, set);
+    return dir + "/" + name;
+  };
+  std::vector<Form> forms;
+  for (const ContainerForm& f : kContainerForms) forms.push_back({f.name, path(f.avc), path(f.mvc), f.extraUnits});
+  return forms;
 }
 
 inline void AppendFrame(const avshost::Frame& frame, std::vector<std::uint8_t>& out) {

@@ -2,10 +2,15 @@
  * a script and writes every frame's planes (Y, U, V, rows without padding) to the output files
  * in turn, frame i to output i % count at its place in display order. Prints the clip's frame
  * count and size, and for frames 0 and 1 the integer properties KorvalaView and _Matrix ("-"
- * when unset); a script error is printed as "error: <message>" with exit status 2.
- *   avs_frames [-r] PLUGIN SCRIPT OUTPUT...
- * With -r the frames are asked for from the last to the first.                               */
+ * when unset), then the seconds from the script's start to the last frame; a script error is
+ * printed as "error: <message>" with exit status 2. Without outputs the frames are only asked for.
+ *   avs_frames [-r] [-u] PLUGIN SCRIPT [OUTPUT...]
+ * With -r the frames are asked for from the last to the first. The script string is in the ANSI
+ * code page, as a script's strings are; with -u in UTF-8, as those of a script read as UTF-8. */
+#include <windows.h>
+
 #include <avisynth_c.h>
+#include <shellapi.h>
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -57,12 +62,31 @@ static int WritePlanes(const AVS_VideoFrame* frame, const AVS_VideoInfo* vi, FIL
   return 1;
 }
 
+/* The command line's argument `index` in UTF-8 (argv holds it in the ANSI code page). */
+static char* Utf8Argument(int index) {
+  int count = 0;
+  LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  char* text = NULL;
+  if (wide && index < count) {
+    const int n = WideCharToMultiByte(CP_UTF8, 0, wide[index], -1, NULL, 0, NULL, NULL);
+    text = n > 0 ? malloc((size_t)n) : NULL;
+    if (text) WideCharToMultiByte(CP_UTF8, 0, wide[index], -1, text, n, NULL, NULL);
+  }
+  LocalFree(wide);
+  return text;
+}
+
 int main(int argc, char** argv) {
-  const int reverse = argc > 1 && strcmp(argv[1], "-r") == 0;
-  argc -= reverse;
-  argv += reverse;
-  if (argc < 4 || argc - 3 > kMaxOutputs) {
-    fprintf(stderr, "usage: avs_frames [-r] PLUGIN SCRIPT OUTPUT...\n");
+  int reverse = 0, utf8 = 0, first = 1;
+  for (; first < argc && argv[first][0] == '-'; ++first) {
+    reverse |= strcmp(argv[first], "-r") == 0;
+    utf8 |= strcmp(argv[first], "-u") == 0;
+  }
+  char* script = utf8 ? Utf8Argument(first + 1) : NULL;
+  argc -= first - 1;
+  argv += first - 1;
+  if (argc < 3 || argc - 3 > kMaxOutputs || (utf8 && !script)) {
+    fprintf(stderr, "usage: avs_frames [-r] [-u] PLUGIN SCRIPT [OUTPUT...]\n");
     return 64;
   }
   AVS_ScriptEnvironment* env = avs_create_script_environment(AVISYNTH_INTERFACE_VERSION);
@@ -72,7 +96,10 @@ int main(int argc, char** argv) {
   if (avs_is_error(loaded)) return Fail(env, avs_as_error(loaded));
   avs_release_value(loaded);
 
-  AVS_Value result = avs_invoke(env, "Eval", avs_new_value_string(argv[2]), NULL);
+  LARGE_INTEGER start, end, ticks;
+  QueryPerformanceFrequency(&ticks);
+  QueryPerformanceCounter(&start);
+  AVS_Value result = avs_invoke(env, "Eval", avs_new_value_string(script ? script : argv[2]), NULL);
   if (avs_is_error(result)) return Fail(env, avs_as_error(result));
   if (!avs_is_clip(result)) return Fail(env, "the script gives no clip");
   AVS_Clip* clip = avs_take_clip(result, env);
@@ -94,14 +121,17 @@ int main(int argc, char** argv) {
       break;
     }
     if (n < 2) PrintProperties(env, frame, n);
-    FILE* to = out[n % outputs];
-    if (_fseeki64(to, (n / outputs) * FrameBytes(frame, vi), SEEK_SET) != 0 || !WritePlanes(frame, vi, to))
+    FILE* to = outputs ? out[n % outputs] : NULL;
+    if (to && (_fseeki64(to, (n / outputs) * FrameBytes(frame, vi), SEEK_SET) != 0 || !WritePlanes(frame, vi, to)))
       status = Fail(NULL, "can't write an output file");
     avs_release_video_frame(frame);
   }
   for (int i = 0; i < outputs; ++i) fclose(out[i]);
+  QueryPerformanceCounter(&end);
   printf("frames=%d size=%dx%d\n", vi->num_frames, vi->width, vi->height);
+  printf("seconds=%.3f\n", (double)(end.QuadPart - start.QuadPart) / (double)ticks.QuadPart);
   avs_release_clip(clip);
   avs_delete_script_environment(env);
+  free(script);
   return status;
 }
