@@ -318,7 +318,9 @@ uint32_t UnitIndex::SeekUnit(uint32_t frame, bool idrOnly) const {
 }
 
 uint32_t UnitIndex::FirstExactFrame(uint32_t unit) const {
-  if (unit >= units_.size() || units_[unit].access == AccessKind::kStart) return 0;
+  // Decoding from the stream's first unit is decoding in order, whatever that unit holds (a
+  // damaged stream may show pictures before its first IDR picture's).
+  if (unit == 0 || unit >= units_.size() || units_[unit].access == AccessKind::kStart) return 0;
   auto it = std::lower_bound(exactFrom_.begin(), exactFrom_.end(), std::pair<uint32_t, uint32_t>(unit, 0));
   return it != exactFrom_.end() && it->first == unit ? it->second : units_[unit].frame;
 }
