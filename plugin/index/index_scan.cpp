@@ -8,22 +8,23 @@ namespace korvala {
 
 bool FileScan::Step(StreamScanner& scanner) {
   if (done_) return false;
-  if (buf_.empty()) buf_.resize(kBlockBytes);
+  // Never cleared: only the bytes read are looked at.
+  if (!buf_) buf_.reset(new uint8_t[blockBytes_]);
   // Keep the unit not yet handed over, then fill the block.
   if (!eof_) {
     const size_t keep = pos_ > 1 ? pos_ - 1 : 0;  // a leading zero of a four-byte start code
     if (keep > 0) {
-      std::memmove(buf_.data(), buf_.data() + keep, have_ - keep);
+      std::memmove(buf_.get(), buf_.get() + keep, have_ - keep);
       have_ -= keep;
       pos_ -= keep;
       base_ += keep;
     }
-    const size_t n = source_ ? source_->ReadAt(base_ + have_, buf_.data() + have_, buf_.size() - have_) : 0;
+    const size_t n = source_ ? source_->ReadAt(base_ + have_, buf_.get() + have_, blockBytes_ - have_) : 0;
     have_ += n;
-    stalled_ = source_ && have_ < buf_.size() && source_->Stalled();
-    if (!stalled_ && (n == 0 || have_ < buf_.size())) eof_ = true;
+    stalled_ = source_ && have_ < blockBytes_ && source_->Stalled();
+    if (!stalled_ && (n == 0 || have_ < blockBytes_)) eof_ = true;
   }
-  const uint8_t* d = buf_.data();
+  const uint8_t* d = buf_.get();
   for (;;) {
     const size_t sc = h264::FindStartCode(d, have_, pos_);
     const size_t header = sc + 3;
@@ -37,7 +38,7 @@ bool FileScan::Step(StreamScanner& scanner) {
       }
       scanner.End(base_ + have_);
       done_ = true;
-      std::vector<uint8_t>().swap(buf_);  // the block is not needed again
+      buf_.reset();  // the block is not needed again
       source_.reset();
       return false;
     }

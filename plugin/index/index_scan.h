@@ -1,6 +1,7 @@
 #pragma once
 // Feeding the index from files (or a container's streams): each is read block by block, and
 // every NAL unit in it is handed to the stream's scanner.
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -13,8 +14,9 @@ namespace korvala {
 
 class FileScan {
  public:
-  // Scans a stream (owned from now on) from its start.
-  explicit FileScan(std::unique_ptr<ByteSource> source = nullptr) : source_(std::move(source)) {}
+  // Scans a stream (owned from now on) from its start, a block of blockBytes at a time.
+  explicit FileScan(std::unique_ptr<ByteSource> source = nullptr, size_t blockBytes = kBlockBytes)
+      : source_(std::move(source)), blockBytes_(std::max(blockBytes, kMinBlockBytes)) {}
   explicit FileScan(FilePtr file) : source_(std::make_unique<FileSource>(std::move(file))) {}
   // Scans one more block into the scanner; false once the file is done (the scanner has then
   // been told where the stream ends).
@@ -25,10 +27,13 @@ class FileScan {
   bool Stalled() const { return stalled_; }
 
   static constexpr size_t kBlockBytes = 8u << 20;
+  // A block must hold a NAL unit's header and its lookahead beside what is kept from before.
+  static constexpr size_t kMinBlockBytes = 4 * StreamScanner::kLookahead;
 
  private:
   std::unique_ptr<ByteSource> source_;
-  std::vector<uint8_t> buf_;
+  size_t blockBytes_ = kBlockBytes;
+  std::unique_ptr<uint8_t[]> buf_;
   size_t have_ = 0;    // valid bytes in buf_
   size_t pos_ = 0;     // where the next start code is searched
   uint64_t base_ = 0;  // file offset of buf_[0]

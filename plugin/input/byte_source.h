@@ -19,6 +19,17 @@ class ByteSource {
   virtual bool Stalled() const { return false; }
 };
 
+// Bytes held in memory (a test's or a fuzz input's stream), read without a file.
+class MemorySource : public ByteSource {
+ public:
+  MemorySource(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+  size_t ReadAt(uint64_t offset, uint8_t* to, size_t n) override;
+
+ private:
+  const uint8_t* data_;
+  size_t size_;
+};
+
 // A file of its own; a read that follows the last one goes on without seeking.
 class FileSource : public ByteSource {
  public:

@@ -68,6 +68,20 @@ ProgramTables::Section* ProgramTables::SectionOf(uint16_t pid) {
   return &sections_.back();
 }
 
+bool PesStartTimestamp(const uint8_t* p, uint16_t pid, int64_t& pts) {
+  if (p[0] != kSync || (p[1] & 0x80) || !(p[1] & 0x40)) return false;
+  if ((((p[1] & 0x1F) << 8) | p[2]) != pid) return false;
+  const int control = (p[3] >> 4) & 3;
+  if (!(control & 1)) return false;
+  const size_t at = control & 2 ? 5 + size_t{p[4]} : 4;
+  // start code prefix, stream id, length, flags, header length, then the 5-byte PTS
+  if (at + 14 > 188 || p[at] != 0 || p[at + 1] != 0 || p[at + 2] != 1 || !(p[at + 7] & 0x80)) return false;
+  const uint8_t* t = p + at + 9;
+  pts = (int64_t{t[0] & 0x0E} << 29) | (int64_t{t[1]} << 22) | (int64_t{t[2] & 0xFE} << 14) | (int64_t{t[3]} << 7) |
+        (t[4] >> 1);
+  return true;
+}
+
 void ProgramTables::Packet(const uint8_t* p) {
   if (p[0] != kSync || (p[1] & 0x80)) return;  // lost sync, or a transport error
   const uint16_t pid = static_cast<uint16_t>(((p[1] & 0x1F) << 8) | p[2]);

@@ -67,6 +67,10 @@ class ProgramTables {
   int pmts_ = 0;
 };
 
+// The presentation timestamp of the PES that a 188-byte transport packet of `pid` begins, when
+// it begins one and its header holds a timestamp.
+bool PesStartTimestamp(const uint8_t* packet, uint16_t pid, int64_t& pts);
+
 // CRC-32/MPEG-2 over a PSI section, its last four bytes included: 0 when intact.
 uint32_t SectionCrc(const uint8_t* data, size_t n);
 

@@ -25,7 +25,7 @@ namespace {
 // How far a transport stream is read for its program tables: an SSIF lists its base view only
 // in the PMT of its first base extent.
 constexpr size_t kTableSearchBytes = size_t{64} << 20;
-constexpr size_t kTableBlock = size_t{192} * 188 * 32;  // whole packets of either size
+constexpr size_t kTableBlock = size_t{192} * 188 * 2;  // whole packets of either size
 constexpr size_t kPlaylistBytes = 1 << 20;
 constexpr int kRatePackets = 48;
 
@@ -48,9 +48,10 @@ template <class Enough>
 bool ReadTables(const std::string& path, ProgramTables*& result, std::vector<ProgramTables>& store, Enough enough) {
   std::FILE* f = std::fopen(path.c_str(), "rb");
   if (!f) return false;
-  std::vector<uint8_t> block(kTableBlock);
-  size_t n = std::fread(block.data(), 1, block.size(), f);
-  const int size = TransportPacketSize(block.data(), n);
+  // Never cleared: only the bytes read are looked at.
+  std::unique_ptr<uint8_t[]> block(new uint8_t[kTableBlock]);
+  size_t n = std::fread(block.get(), 1, kTableBlock, f);
+  const int size = TransportPacketSize(block.get(), n);
   if (size == 0) {
     std::fclose(f);
     return false;
@@ -58,9 +59,9 @@ bool ReadTables(const std::string& path, ProgramTables*& result, std::vector<Pro
   store.emplace_back(size);
   ProgramTables& tables = store.back();
   for (size_t read = n; n > 0; read += n) {
-    tables.Feed(block.data(), n);
+    tables.Feed(block.get(), n);
     if (enough(tables) || read >= kTableSearchBytes) break;
-    n = std::fread(block.data(), 1, block.size(), f);
+    n = std::fread(block.get(), 1, kTableBlock, f);
   }
   std::fclose(f);
   result = &tables;
@@ -168,14 +169,23 @@ bool FindTsDependent(const std::string& path, int& pid) {
   return true;
 }
 
+// From the base view's first PES timestamps, read straight from the packets: no demuxer to open.
 void TsRate(const ContainerPlan::Clip& clip, uint32_t& num, uint32_t& den) {
-  Demuxer d;
   num = den = 0;
-  if (!d.Open(clip.path[0], "mpegts")) return;
-  d.Want({clip.id[0]});
+  std::FILE* f = std::fopen(clip.path[0].c_str(), "rb");
+  if (!f) return;
+  std::unique_ptr<uint8_t[]> block(new uint8_t[kTableBlock]);
   std::vector<int64_t> pts;
-  RawPacket p;
-  while (static_cast<int>(pts.size()) < kRatePackets && d.Next(p)) pts.push_back(p.pts);
+  size_t n = std::fread(block.get(), 1, kTableBlock, f);
+  const int size = TransportPacketSize(block.get(), n);
+  for (size_t read = n; size > 0 && n > 0 && pts.size() < size_t{kRatePackets} && read <= kTableSearchBytes; read += n) {
+    for (size_t at = 0; at + size <= n && pts.size() < size_t{kRatePackets}; at += static_cast<size_t>(size)) {
+      int64_t t = 0;
+      if (PesStartTimestamp(block.get() + at + (size - 188), static_cast<uint16_t>(clip.id[0]), t)) pts.push_back(t);
+    }
+    n = std::fread(block.get(), 1, kTableBlock, f);
+  }
+  std::fclose(f);
   RateFromTimestamps(pts, 90000, num, den);
 }
 

@@ -1,6 +1,7 @@
 // Fuzz target: the index built from one stream, or from a base and a dependent stream, read
-// from files through the block scanner. Whatever the bytes, the units tile each file, every
-// frame and random access point names a unit, and a seek never starts after its frame's unit.
+// through the block scanner in small blocks (so units cross their edges). Whatever the bytes,
+// the units tile each stream, every frame and random access point names a unit, and a seek
+// never starts after its frame's unit nor where its frame would not be exact.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -17,11 +18,9 @@ void Check(bool ok, const char* what) {
   }
 }
 
-korvala::FilePtr Memory(const korvala::reference::Bytes& bytes) {
-  std::FILE* f = std::tmpfile();
-  if (f && !bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), f);
-  if (f) std::rewind(f);
-  return korvala::FilePtr(f);
+korvala::FileScan Scan(const korvala::reference::Bytes& bytes) {
+  return korvala::FileScan(std::make_unique<korvala::MemorySource>(bytes.data(), bytes.size()),
+                           korvala::FileScan::kMinBlockBytes);
 }
 
 }  // namespace
@@ -34,8 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const reference::Bytes files[2] = {reference::Expand(data + 3, split),
                                      reference::Expand(data + 3 + split, size - 3 - split)};
   UnitIndex index(two);
-  FileScan base(Memory(files[0]));
-  FileScan dependent(Memory(files[1]));
+  FileScan base = Scan(files[0]);
+  FileScan dependent = Scan(files[1]);
   ScanToEnd(index, base, two ? &dependent : nullptr);
   Check(index.Finished(), "not finished after the scan");
 
@@ -62,6 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint32_t start = index.SeekUnit(f);
     Check(start <= unit, "a seek starts after its frame's unit");
     Check(index.Access(start) == AccessKind::kStart || index.FrameOfUnit(start) <= f, "a seek starts after its frame");
+    Check(index.FirstExactFrame(start) <= f, "a seek starts where its frame is not exact");
   }
   return 0;
 }
