@@ -110,9 +110,10 @@ void Korvala::OpenInputs(const char* sourceFileAVC, const char* sourceFileMVC) {
     korvala::FilePtr fileMVC = OpenSequential(sourceFileMVC);
     if (!fileMVC) Raise("Korvala: Can't open Source File MVC");
     if (!korvala::AllocateUnitBuffers(*this, &message)) Raise(message);
-    // Each file must begin with slices of its view, within its first block.
+    // Each file must begin with slices of its view, within its first megabyte (as its SPS).
     korvala::UnitIndex probe(true);
-    korvala::FileScan base(OpenSequential(sourceFileAVC)), dependent(OpenSequential(sourceFileMVC));
+    korvala::FileScan base(std::make_unique<korvala::FileSource>(OpenSequential(sourceFileAVC)), kStreamStartBytes);
+    korvala::FileScan dependent(std::make_unique<korvala::FileSource>(OpenSequential(sourceFileMVC)), kStreamStartBytes);
     base.Step(probe.Base());
     dependent.Step(probe.Dependent());
     auto readable = [](std::FILE* f) { return std::fgetc(f) != EOF; };

@@ -11,6 +11,7 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -162,8 +163,19 @@ void KeptIndex() {
   // Opening only: no frame is asked for.
   const std::string open = "random:1:0";
   const std::string clip = "Korvala(\"" + base + "\", \"" + dependent + "\", ViewId=2)";
+  // Best of several, the machine being shared: the first open with the cache emptied each time.
+  auto best = [&](const std::string& script, int runs, bool fresh) {
+    Run b;
+    for (int i = 0; i < runs; ++i) {
+      if (fresh) std::filesystem::remove_all(cache);
+      const Run r = Host(script, open);
+      if (!r.ok) return r;
+      if (i == 0 || r.seconds < b.seconds) b = r;
+    }
+    return b;
+  };
   Host("BlankClip()", open);  // the host and its library into the page cache
-  const Run host = Host("BlankClip()", open), first = Host(clip, open), second = Host(clip, open);
+  const Run host = best("BlankClip()", 5, false), first = best(clip, 3, true), second = best(clip, 5, false);
   std::remove(base.c_str());
   std::remove(dependent.c_str());
   std::filesystem::remove_all(cache);
@@ -173,11 +185,15 @@ void KeptIndex() {
     std::printf("kept index: a run failed\n");
     return;
   }
-  std::printf("Opening the 1080p pair looped to %d units (%.2f GB), real AviSynth+ (process time):\n", 48 * kLoops, gb);
-  std::printf("  first open (scan, index kept) %6.3f s, second open (kept index) %6.3f s: %.1fx faster (target >= 20)\n",
-              first.seconds, second.seconds, first.seconds / second.seconds);
-  std::printf("  the host's own start          %6.3f s: the second open is %.3f s above it (target <= 0.1)\n",
-              host.seconds, second.seconds - host.seconds);
+  const double firstOpen = first.seconds - host.seconds, secondOpen = second.seconds - host.seconds;
+  std::printf("Opening the 1080p pair looped to %d units (%.2f GB), real AviSynth+, best of 3-5 processes:\n",
+              48 * kLoops, gb);
+  std::printf("  the host's own start %6.3f s; first open (scan, index kept) %6.3f s, second (kept index) %6.3f s\n",
+              host.seconds, first.seconds, second.seconds);
+  std::printf("  opening above the host's start: %.3f s against %.3f s, %.1fx faster (target >= 20); the second "
+              "open %.3f s above the host's start (target <= 0.1); whole processes %.1fx\n",
+              secondOpen, firstOpen, firstOpen / std::max(secondOpen, 0.001), secondOpen,
+              first.seconds / second.seconds);
 }
 
 }  // namespace
