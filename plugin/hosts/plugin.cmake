@@ -28,8 +28,7 @@ set(KORVALA_PLUGIN_SOURCE_DIR ${KORVALA_PLUGIN_SOURCE_DIR} CACHE INTERNAL "")
 function(korvala_plugin_library name header)
   set(dir ${KORVALA_PLUGIN_SOURCE_DIR})
   if(ARGN STREQUAL "C_ENTRY")
-    set(entry ${dir}/hosts/entry_c.cpp ${dir}/hosts/entry_c_host.cpp ${dir}/hosts/avisynth_clip.cpp
-              ${dir}/hosts/avisynth_frame.cpp)
+    set(entry ${dir}/hosts/entry_c.cpp)
     set(entry_libs korvala_avisynth_c)
   else()
     set(entry ${dir}/hosts/entry.cpp ${dir}/hosts/avisynth_clip.cpp ${dir}/hosts/avisynth_frame.cpp)
@@ -61,8 +60,7 @@ function(korvala_plugin_library name header)
 endfunction()
 
 if(MINGW)
-  # The compiler-neutral C entry, so that an MSVC-built AviSynth+ loads the GCC-built DLL. Its
-  # glue implements the host calls of our own header.
+  # The compiler-neutral C entry, so that an MSVC-built AviSynth+ loads the GCC-built DLL.
   include(${CMAKE_CURRENT_LIST_DIR}/entry_c.cmake)
   if(NOT TARGET korvala_avisynth_c)
     return()

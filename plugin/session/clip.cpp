@@ -23,12 +23,27 @@ constexpr int kHeaderRetries = 16;
 // Where the SPS of a stream is looked for.
 constexpr size_t kStreamStartBytes = 1 << 20;
 
-korvala::FilePtr OpenSequential(const char* path) {
+std::shared_ptr<korvala::FileSource> OpenShared(const char* path) {
 #ifdef _WIN32
-  return korvala::FilePtr(std::fopen(path, "rbS"));
+  korvala::FilePtr file(std::fopen(path, "rbS"));
 #else
-  return korvala::FilePtr(std::fopen(path, "rb"));  // "S" is a Windows-only hint
+  korvala::FilePtr file(std::fopen(path, "rb"));  // "S" is a Windows-only hint
 #endif
+  return file ? std::make_shared<korvala::FileSource>(std::move(file)) : nullptr;
+}
+
+// One of the readers of a file opened once. Each read names its offset, so they can take turns.
+class SharedFile final : public korvala::ByteSource {
+ public:
+  explicit SharedFile(std::shared_ptr<korvala::FileSource> file) : file_(std::move(file)) {}
+  size_t ReadAt(uint64_t offset, uint8_t* to, size_t n) override { return file_->ReadAt(offset, to, n); }
+
+ private:
+  std::shared_ptr<korvala::FileSource> file_;
+};
+
+std::unique_ptr<korvala::ByteSource> Reader(const std::shared_ptr<korvala::FileSource>& file) {
+  return std::make_unique<SharedFile>(file);
 }
 
 }  // namespace
@@ -90,7 +105,7 @@ void Korvala::OpenInputs(const char* sourceFileAVC, const char* sourceFileMVC) {
   m_pathMVC = sourceFileMVC;
   const char* message = "";
   // A container is told by its content; its video is then read as the streams it holds.
-  switch (korvala::OpenContainer(m_pathAVC, m_pathMVC, m_container, &message)) {
+  switch (korvala::OpenContainer(sourceFileAVC, sourceFileMVC, m_container, &message)) {
     case korvala::ContainerOpen::kFailed:
       Raise(message);
       break;
@@ -105,20 +120,19 @@ void Korvala::OpenInputs(const char* sourceFileAVC, const char* sourceFileMVC) {
   }
   if (sourceFileMVC[0] != '\0') {
     m_mvcMode = 1;
-    korvala::FilePtr fileAVC = OpenSequential(sourceFileAVC);
-    if (!fileAVC) Raise("Korvala: Can't open Source File AVC");
-    korvala::FilePtr fileMVC = OpenSequential(sourceFileMVC);
-    if (!fileMVC) Raise("Korvala: Can't open Source File MVC");
+    m_fileAVC = OpenShared(sourceFileAVC);
+    if (!m_fileAVC) Raise("Korvala: Can't open Source File AVC");
+    m_fileMVC = OpenShared(sourceFileMVC);
+    if (!m_fileMVC) Raise("Korvala: Can't open Source File MVC");
     if (!korvala::AllocateUnitBuffers(*this, &message)) Raise(message);
     // Each file must begin with slices of its view, within its first megabyte (as its SPS).
     korvala::UnitIndex probe(true);
-    korvala::FileScan base(std::make_unique<korvala::FileSource>(OpenSequential(sourceFileAVC)), kStreamStartBytes);
-    korvala::FileScan dependent(std::make_unique<korvala::FileSource>(OpenSequential(sourceFileMVC)), kStreamStartBytes);
+    korvala::FileScan base(Reader(m_fileAVC), kStreamStartBytes), dependent(Reader(m_fileMVC), kStreamStartBytes);
     base.Step(probe.Base());
     dependent.Step(probe.Dependent());
-    auto readable = [](std::FILE* f) { return std::fgetc(f) != EOF; };
-    const bool baseRead = readable(fileAVC.get());
-    const bool dependentRead = readable(fileMVC.get());
+    uint8_t first = 0;
+    const bool baseRead = m_fileAVC->ReadAt(0, &first, 1) == 1;
+    const bool dependentRead = m_fileMVC->ReadAt(0, &first, 1) == 1;
     auto hasSlices = [](const korvala::StreamScanner& s) {
       for (const korvala::ScannedUnit& u : s.Units())
         if (u.slices) return true;
@@ -129,9 +143,9 @@ void Korvala::OpenInputs(const char* sourceFileAVC, const char* sourceFileMVC) {
     if (!hasSlices(probe.Base())) Raise("Korvala: ERROR -> No access unit delimiter in Source File AVC");
     if (!hasSlices(probe.Dependent())) Raise("Korvala: ERROR -> No access unit delimiter in Source File MVC");
   } else {
-    korvala::FilePtr file = OpenSequential(sourceFileAVC);
-    if (!file) Raise("Korvala: Can't open Source File");
-    m_raw = std::make_unique<korvala::FileSource>(std::move(file));
+    m_fileAVC = OpenShared(sourceFileAVC);
+    if (!m_fileAVC) Raise("Korvala: Can't open Source File");
+    m_raw = Reader(m_fileAVC);
     m_hevc = korvala::IsHevcPath(sourceFileAVC);
   }
 }
@@ -151,8 +165,8 @@ void Korvala::StartUnits(bool restart, korvala::Codec codec) {
         m_unitsAVC = m_container->OpenUnits(0);
         if (m_feedDependent) m_unitsMVC = m_container->OpenUnits(1);
       } else {
-        m_unitsAVC = std::make_unique<korvala::FileSource>(OpenSequential(m_pathAVC.c_str()));
-        if (m_feedDependent) m_unitsMVC = std::make_unique<korvala::FileSource>(OpenSequential(m_pathMVC.c_str()));
+        m_unitsAVC = Reader(m_fileAVC);
+        if (m_feedDependent) m_unitsMVC = Reader(m_fileMVC);
       }
     } else if (m_container) {
       // One pass lays both views out for the scan; the readers read the units back by it.
@@ -163,10 +177,10 @@ void Korvala::StartUnits(bool restart, korvala::Codec codec) {
       if (pair) m_scanMVC = korvala::FileScan(std::move(dependent));
       if (m_feedDependent) m_unitsMVC = m_container->OpenUnits(1);
     } else {
-      m_scanAVC = korvala::FileScan(OpenSequential(m_pathAVC.c_str()));
-      m_unitsAVC = std::make_unique<korvala::FileSource>(OpenSequential(m_pathAVC.c_str()));
-      if (pair) m_scanMVC = korvala::FileScan(OpenSequential(m_pathMVC.c_str()));
-      if (m_feedDependent) m_unitsMVC = std::make_unique<korvala::FileSource>(OpenSequential(m_pathMVC.c_str()));
+      m_scanAVC = korvala::FileScan(Reader(m_fileAVC));
+      m_unitsAVC = Reader(m_fileAVC);
+      if (pair) m_scanMVC = korvala::FileScan(Reader(m_fileMVC));
+      if (m_feedDependent) m_unitsMVC = Reader(m_fileMVC);
     }
   }
   m_feed = Feed::kUnits;
@@ -455,8 +469,7 @@ void Korvala::AllocateSurfaces(const mfxFrameAllocRequest& request) {
 std::vector<uint8_t> Korvala::StreamStart() {
   std::vector<uint8_t> start(kStreamStartBytes);
   std::unique_ptr<korvala::ByteSource> stream =
-      m_container ? m_container->OpenSequential()
-                  : std::make_unique<korvala::FileSource>(OpenSequential(m_pathAVC.c_str()));
+      m_container ? m_container->OpenSequential() : Reader(m_fileAVC);
   start.resize(stream->ReadAt(0, start.data(), start.size()));
   return start;
 }
@@ -515,6 +528,8 @@ void Korvala::ReleaseAll() {
   m_unitsMVC.reset();
   m_scanAVC = korvala::FileScan();
   m_scanMVC = korvala::FileScan();
+  m_fileAVC.reset();
+  m_fileMVC.reset();
   if (m_decoder) {
     m_decoder->Close();
     delete m_decoder;

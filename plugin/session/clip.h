@@ -139,11 +139,13 @@ class Korvala : private korvala::ReaderState {
   std::unique_ptr<korvala::UnitIndex> m_index;
   korvala::FileScan m_scanAVC;
   korvala::FileScan m_scanMVC;
-  std::string m_pathAVC, m_pathMVC;
+  std::string m_pathAVC, m_pathMVC;  // as given: what the kept index is keyed by
   korvala::IndexKey m_keptKey;   // what the index is kept under
   bool m_keep = false;           // ... once the scan has finished it
   uint64_t m_scanTotal = 0;      // bytes the scan reads, for the progress
   korvala::IndexProgress* m_progress = nullptr;
+  // The elementary files, each opened once: the probe, the index's scan and the readers share it.
+  std::shared_ptr<korvala::FileSource> m_fileAVC, m_fileMVC;
   std::unique_ptr<korvala::ContainerInput> m_container;  // the input is a container
   bool m_feedDependent = false;  // the dependent view's units go to the decoder
   uint32_t m_nextUnit = 0;       // the next unit to feed

@@ -50,8 +50,8 @@ std::vector<std::vector<int>> Orders(int count) {
   for (int n = 0; n < count / 2; ++n) splice.push_back(n);
   std::mt19937 random(count);
   for (int i = 0; i < 12; ++i) jumps.push_back(static_cast<int>(random() % count));
-  for (int n = count * 2 / 5; n < count; n += std::max(1, count / 7)) ahead.insert(ahead.end(), {n, n + 1 < count ? n + 1 : n});
-  ahead.push_back(0);
+  const int far = count * 3 / 4;
+  ahead = {far, std::min(far + 1, count - 1), count / 3, 0};
   return {reverse, splice, jumps, ahead};
 }
 

@@ -27,17 +27,16 @@ endfunction()
 set(_media ${KORVALA_SHARED_DIR}/media)
 korvala_avs_test(MVCRP_2 pair ${_media}/MVCRP_2.base.h264 ${_media}/MVCRP_2.dep.mvc 250
                  b89fdf72007d76e4611237ca113a9e47 5dc61db7e682982679042ef554968245)
-foreach(stream
-    "mvc_ipp_cavlc 24 8f7cba22d01cbfb4e04426b75915f7ba aa19893eafff58e34b9118e0ab52c709"
-    "mvc_ibbp_cabac 24 d18884fae6452e03797ba4da919e9e87 d0a0fa2a09744858aa687fec8d02f9eb"
-    "mvc_hierb_spatial 25 64715dcd7a616c96fdbab1cf72a9c6be 1774738febfff4734abd8f9a5faa085b"
-    "mvc_field 16 0067af09904da49256cd6e3d7cfa40f2 2e52049aa22b729561e919219a8620ac"
-    "mvc_idr_periodic 24 686549ef67e93292ac0d33c37f5570d8 6d6d4dda6e92281a3e1d955f178c9e57"
-    "mvc_1080p 48 d8169ec55d4064fb2648078592b82909 926af376de5ab104add71876e640888f")
-  separate_arguments(_s UNIX_COMMAND "${stream}")
-  list(GET _s 0 _name)
-  list(SUBLIST _s 1 3 _rest)
-  korvala_avs_test(${_name} pair ${_media}/mvc/${_name}.base.h264 ${_media}/mvc/${_name}.dep.mvc ${_rest})
+# The shared stereo streams and their digests: the one table every front end's tests read.
+set(_table ${PROJECT_SOURCE_DIR}/tests/software_runtime/stereo_streams.h)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${_table})
+set(_row "\"(mvc_[a-z0-9_]+)\", ([0-9]+), \"([0-9a-f]+)\", \"([0-9a-f]+)\"")
+file(STRINGS ${_table} _streams REGEX "${_row}")
+foreach(stream ${_streams})
+  string(REGEX MATCH "${_row}" _match "${stream}")
+  set(_name ${CMAKE_MATCH_1})
+  korvala_avs_test(${_name} pair ${_media}/mvc/${_name}.base.h264 ${_media}/mvc/${_name}.dep.mvc
+                   ${CMAKE_MATCH_2} ${CMAKE_MATCH_3} ${CMAKE_MATCH_4})
 endforeach()
 # Counted from the stream (NumFrames 0), served backwards by seeks to IDR and non-IDR I access
 # units; the stream has no colour description.
