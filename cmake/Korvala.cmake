@@ -65,13 +65,15 @@ function(korvala_gtest name)
     add_test(NAME ${name} COMMAND ${name})
     set_tests_properties(${name} PROPERTIES TIMEOUT 300 FIXTURES_REQUIRED wine_prefix)
   else()
-    # The sanitizers make the decoding tests several times slower.
+    # The sanitizers make the decoding tests several times slower. Kept indexes go to a folder
+    # of the build tree, never to the user's cache.
     if(KORVALA_SANITIZE)
       set(timeout 900)
     else()
       set(timeout 300)
     endif()
-    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT ${timeout})
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT ${timeout}
+                         ENVIRONMENT "XDG_CACHE_HOME=${CMAKE_BINARY_DIR}/test-cache")
   endif()
 endfunction()
 

@@ -303,6 +303,17 @@ void UnitIndex::Finish() {
   std::vector<ScannedUnit>().swap(dependent_.Units());
 }
 
+void UnitIndex::Adopt(std::vector<IndexedUnit> units, std::vector<uint32_t> unitOfFrame, std::vector<uint32_t> raps,
+                      std::vector<std::pair<uint32_t, uint32_t>> exactFrom) {
+  units_ = std::move(units);
+  unitOfFrame_ = std::move(unitOfFrame);
+  raps_ = std::move(raps);
+  exactFrom_ = std::move(exactFrom);
+  std::vector<ScannedUnit>().swap(base_.Units());
+  std::vector<ScannedUnit>().swap(dependent_.Units());
+  finished_ = true;
+}
+
 uint32_t UnitIndex::SeekUnit(uint32_t frame, bool idrOnly) const {
   if (!finished_ || frame >= unitOfFrame_.size() || raps_.empty()) return 0;
   const uint32_t target = unitOfFrame_[frame];

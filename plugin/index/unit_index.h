@@ -189,6 +189,15 @@ class UnitIndex {
   const std::vector<uint32_t>& RandomAccessUnits() const { return raps_; }
   AccessKind Access(size_t unit) const { return unit < units_.size() ? units_[unit].access : AccessKind::kNone; }
 
+  // The finished tables, for keeping the index between runs.
+  const std::vector<IndexedUnit>& FinishedUnits() const { return units_; }
+  const std::vector<uint32_t>& FrameUnits() const { return unitOfFrame_; }
+  const std::vector<std::pair<uint32_t, uint32_t>>& ExactFrom() const { return exactFrom_; }
+  Codec StreamCodec() const { return base_.StreamCodec(); }
+  // Takes tables a kept index held, already checked to agree with each other, as finished.
+  void Adopt(std::vector<IndexedUnit> units, std::vector<uint32_t> unitOfFrame, std::vector<uint32_t> raps,
+             std::vector<std::pair<uint32_t, uint32_t>> exactFrom);
+
   // Bytes held, for the benchmark's memory figure.
   size_t MemoryBytes() const;
 

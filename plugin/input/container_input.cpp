@@ -88,8 +88,8 @@ void RateFromTimestamps(std::vector<int64_t> pts, int64_t unitsPerSecond, uint32
 
 class Container : public ContainerInput {
  public:
-  Container(std::shared_ptr<ContainerPlan> plan, ContainerCodec codec, uint32_t num, uint32_t den)
-      : plan_(std::move(plan)), codec_(codec), num_(num), den_(den) {}
+  Container(std::shared_ptr<ContainerPlan> plan, ContainerCodec codec, uint32_t num, uint32_t den, bool kept = true)
+      : plan_(std::move(plan)), codec_(codec), num_(num), den_(den), kept_(kept) {}
 
   bool TwoStreams() const override { return plan_->TwoViews(); }
   ContainerCodec Codec() const override { return codec_; }
@@ -108,11 +108,20 @@ class Container : public ContainerInput {
     if (!layout_) layout_ = std::make_shared<Layout>();
     return std::make_unique<PieceSource>(plan_, layout_, view);
   }
+  std::vector<std::string> KeptFiles() const override {
+    if (!kept_ || plan_->clips.size() != 1) return {};
+    const ContainerPlan::Clip& c = plan_->clips.front();
+    if (c.path[1].empty()) return {c.path[0]};
+    return {c.path[0], c.path[1]};
+  }
+  std::shared_ptr<const Layout> ScannedLayout() const override { return layout_; }
+  void UseLayout(std::shared_ptr<Layout> layout) override { layout_ = std::move(layout); }
 
  private:
   std::shared_ptr<ContainerPlan> plan_;
   ContainerCodec codec_;
   uint32_t num_, den_;
+  bool kept_;  // a playlist's titles are opened from the disc's own information instead
   std::shared_ptr<Layout> layout_;
 };
 
@@ -278,7 +287,7 @@ ContainerOpen OpenPlaylist(const std::string& path, std::unique_ptr<ContainerInp
   uint32_t num = 0, den = 0;
   TsRate(plan->clips.front(), num, den);
   plan->constants.assign(kStandIn, kStandIn + sizeof kStandIn);
-  input = std::make_unique<Container>(std::move(plan), CodecOfType(type), num, den);
+  input = std::make_unique<Container>(std::move(plan), CodecOfType(type), num, den, false);
   return ContainerOpen::kOpened;
 }
 

@@ -6,9 +6,11 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "byte_source.h"
 #include "container_format.h"
+#include "stream_layout.h"
 
 namespace korvala {
 
@@ -34,6 +36,12 @@ class ContainerInput {
   virtual void OpenScan(bool dependent, std::unique_ptr<ByteSource>& base, std::unique_ptr<ByteSource>& dep) = 0;
   // A view's units, read at the offsets the scan found.
   virtual std::unique_ptr<ByteSource> OpenUnits(int view) = 0;
+  // The files whose index is kept between runs, base view's first; empty when it is not kept
+  // (a playlist's title).
+  virtual std::vector<std::string> KeptFiles() const { return {}; }
+  // The layout the scan recorded, and one kept from an earlier run to read the units by instead.
+  virtual std::shared_ptr<const Layout> ScannedLayout() const { return nullptr; }
+  virtual void UseLayout(std::shared_ptr<Layout>) {}
 };
 
 enum class ContainerOpen { kNotContainer, kOpened, kFailed };

@@ -11,6 +11,7 @@
 
 #include "byte_source.h"
 #include "demuxer.h"
+#include "stream_layout.h"
 #include "view_pairing.h"
 
 namespace korvala {
@@ -32,21 +33,6 @@ struct ContainerPlan {
   bool TwoViews() const;
   const char* Format() const { return matroska ? "matroska" : "mpegts"; }
   static constexpr size_t kStandInSize = 5;  // 00 00 00 01 18: a dependent unit with no slices
-};
-
-// One packet's (or constant's) bytes in a view's laid-out stream.
-struct Piece {
-  uint64_t offset = 0;  // in the laid-out stream
-  int64_t pos = 0;      // the packet's position in its file; a constant's offset in the plan's
-  int64_t pts = 0;      // the packet's timestamp, for seeking by time
-  uint32_t size = 0;
-  uint16_t clip = 0;
-  bool constant = false;
-};
-
-// What the pass has laid out so far, per view.
-struct Layout {
-  std::vector<Piece> pieces[2];
 };
 
 // The one pass over the container, laying out one or both views for sequential reading.

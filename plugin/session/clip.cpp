@@ -50,8 +50,8 @@ std::unique_ptr<korvala::ByteSource> Reader(const std::shared_ptr<korvala::FileS
 }  // namespace
 
 Korvala::Korvala(const char* sourceFileAVC, const char* sourceFileMVC, int numFrames, int viewId,
-                 korvala::PixelPaths paths)
-    : m_viewId(viewId), m_paths(paths) {
+                 korvala::PixelPaths paths, korvala::IndexProgress* progress)
+    : m_viewId(viewId), m_progress(progress), m_paths(paths) {
   // A constructor that raises never reaches the destructor: release what was taken, rethrow.
   try {
     if (numFrames < 0) Raise(kBadFrameCount);
@@ -107,6 +107,8 @@ void Korvala::OpenInputs(const char* sourceFileAVC, const char* sourceFileMVC) {
   const std::string nameMVC = korvala::FileNameFromScript(sourceFileMVC);
   sourceFileAVC = nameAVC.c_str();
   sourceFileMVC = nameMVC.c_str();
+  m_pathAVC = nameAVC;
+  m_pathMVC = nameMVC;
   const char* message = "";
   // A container is told by its content; its video is then read as the streams it holds.
   switch (korvala::OpenContainer(sourceFileAVC, sourceFileMVC, m_container, &message)) {
@@ -129,9 +131,9 @@ void Korvala::OpenInputs(const char* sourceFileAVC, const char* sourceFileMVC) {
     m_fileMVC = OpenShared(sourceFileMVC);
     if (!m_fileMVC) Raise("Korvala: Can't open Source File MVC");
     if (!korvala::AllocateUnitBuffers(*this, &message)) Raise(message);
-    // Each file must begin with slices of its view, within its first block.
+    // Each file must begin with slices of its view, within its first megabyte (as its SPS).
     korvala::UnitIndex probe(true);
-    korvala::FileScan base(Reader(m_fileAVC)), dependent(Reader(m_fileMVC));
+    korvala::FileScan base(Reader(m_fileAVC), kStreamStartBytes), dependent(Reader(m_fileMVC), kStreamStartBytes);
     base.Step(probe.Base());
     dependent.Step(probe.Dependent());
     uint8_t first = 0;
@@ -163,7 +165,16 @@ void Korvala::StartUnits(bool restart, korvala::Codec codec) {
     // The dependent view is scanned even when it is not shown: its anchor pictures are what
     // proves that the base view's I pictures are places to start.
     m_index = std::make_unique<korvala::UnitIndex>(pair, codec);
-    if (m_container) {
+    if (LoadKeptIndex(pair, codec)) {
+      // The layout came with it: the units are read back by it, nothing is scanned.
+      if (m_container) {
+        m_unitsAVC = m_container->OpenUnits(0);
+        if (m_feedDependent) m_unitsMVC = m_container->OpenUnits(1);
+      } else {
+        m_unitsAVC = Reader(m_fileAVC);
+        if (m_feedDependent) m_unitsMVC = Reader(m_fileMVC);
+      }
+    } else if (m_container) {
       // One pass lays both views out for the scan; the readers read the units back by it.
       std::unique_ptr<korvala::ByteSource> base, dependent;
       m_container->OpenScan(pair, base, dependent);
@@ -192,8 +203,69 @@ void Korvala::RewindInput() {
 
 bool Korvala::IndexReady() {
   if (!m_index) return false;
-  if (!m_index->Finished()) korvala::ScanToEnd(*m_index, m_scanAVC, DependentScan());
+  if (!m_index->Finished()) {
+    if (m_progress) ScanWithProgress();
+    korvala::ScanToEnd(*m_index, m_scanAVC, DependentScan());
+    KeepIndex();
+  }
   return m_index->Finished();
+}
+
+// Single inputs are kept (elementary files, a TS or M2TS or SSIF, the two clips of a title,
+// Matroska); a playlist's title is not.
+bool Korvala::LoadKeptIndex(bool pair, korvala::Codec codec) {
+  std::vector<std::string> files;
+  if (m_container) {
+    files = m_container->KeptFiles();
+  } else {
+    files.push_back(m_pathAVC);
+    if (pair) files.push_back(m_pathMVC);
+  }
+  if (files.empty()) return false;
+  const std::string form = std::string(m_container ? "container" : "elementary") + " codec " +
+                           std::to_string(static_cast<int>(codec)) + (pair ? " both views" : " one view");
+  if (!korvala::MakeIndexKey(files, form, m_keptKey)) return false;
+  m_scanTotal = 0;
+  for (const std::string& f : files) m_scanTotal += korvala::FileSize(f);
+  const std::vector<uint8_t> bytes = korvala::ReadKeptIndex(m_keptKey);
+  auto layout = m_container ? std::make_shared<korvala::Layout>() : nullptr;
+  if (!bytes.empty() && korvala::ParseIndex(m_keptKey, bytes.data(), bytes.size(), *m_index, layout.get())) {
+    if (m_container) m_container->UseLayout(std::move(layout));
+    if (m_progress) m_progress->Loaded();
+    return true;
+  }
+  // Missing, stale or damaged: scanned afresh, and kept once finished.
+  m_keep = true;
+  return false;
+}
+
+void Korvala::KeepIndex() {
+  if (!m_keep || !m_index->Finished()) return;
+  m_keep = false;
+  std::shared_ptr<const korvala::Layout> layout = m_container ? m_container->ScannedLayout() : nullptr;
+  const bool kept = (!m_container || layout) &&
+                    korvala::WriteKeptIndex(m_keptKey, korvala::SerializeIndex(m_keptKey, *m_index, layout.get()));
+  if (m_progress) m_progress->Stored(kept);
+}
+
+// The scan in steps, telling the bytes read after each. A container's are told by where its
+// base view's last packet lay in the file.
+void Korvala::ScanWithProgress() {
+  constexpr size_t kStepUnits = 64;
+  auto done = [&]() -> uint64_t {
+    if (!m_container) return m_scanAVC.Scanned() + m_scanMVC.Scanned();
+    std::shared_ptr<const korvala::Layout> layout = m_container->ScannedLayout();
+    if (!layout || layout->pieces[0].empty()) return 0;
+    const korvala::Piece& last = layout->pieces[0].back();
+    const uint64_t baseSize = korvala::FileSize(m_pathAVC);
+    if (last.pos <= 0 || baseSize == 0) return 0;
+    return static_cast<uint64_t>(static_cast<double>(last.pos) / static_cast<double>(baseSize) * static_cast<double>(m_scanTotal));
+  };
+  m_progress->Scanned(0, m_scanTotal);
+  while (korvala::ScanUntil(*m_index, m_scanAVC, DependentScan(), m_index->KnownUnits() + kStepUnits))
+    m_progress->Scanned(std::min(done(), m_scanTotal), m_scanTotal);
+  m_progress->Scanned(m_scanTotal, m_scanTotal);
+  m_progress->ScanDone();
 }
 
 mfxStatus Korvala::FillBitstream() {

@@ -17,6 +17,8 @@
 #include "aligned_buffer.h"
 #include "container_input.h"
 #include "host_frame.h"
+#include "index_cache.h"
+#include "index_progress.h"
 #include "index_scan.h"
 #include "pixels.h"
 #include "property_source.h"
@@ -42,8 +44,9 @@ struct ClipFormat {
 class Korvala : private korvala::ReaderState {
  public:
   // Throws SourceError. `paths`: the instruction sets the pixel copies may use.
+  // `progress`, when given, hears of the index's scan and cache; it must outlive the clip.
   Korvala(const char* sourceFileAVC, const char* sourceFileMVC, int numFrames, int viewId,
-          korvala::PixelPaths paths);
+          korvala::PixelPaths paths, korvala::IndexProgress* progress = nullptr);
   ~Korvala();
 
   const korvala::ClipFormat& Format() const { return m_format; }
@@ -73,6 +76,9 @@ class Korvala : private korvala::ReaderState {
   mfxStatus FillBitstream();
   void RewindInput();
   bool IndexReady();  // scans the rest of the input once, then true while units are indexed
+  bool LoadKeptIndex(bool pair, korvala::Codec codec);  // the index of an earlier run, when it still fits
+  void KeepIndex();  // a freshly finished index, for the next run
+  void ScanWithProgress();
   korvala::FileScan* DependentScan() { return m_index && m_index->TwoStreams() ? &m_scanMVC : nullptr; }
 
   // Where a picture's display area starts in its surface.
@@ -133,6 +139,11 @@ class Korvala : private korvala::ReaderState {
   std::unique_ptr<korvala::UnitIndex> m_index;
   korvala::FileScan m_scanAVC;
   korvala::FileScan m_scanMVC;
+  std::string m_pathAVC, m_pathMVC;  // as given: what the kept index is keyed by
+  korvala::IndexKey m_keptKey;   // what the index is kept under
+  bool m_keep = false;           // ... once the scan has finished it
+  uint64_t m_scanTotal = 0;      // bytes the scan reads, for the progress
+  korvala::IndexProgress* m_progress = nullptr;
   // The elementary files, each opened once: the probe, the index's scan and the readers share it.
   std::shared_ptr<korvala::FileSource> m_fileAVC, m_fileMVC;
   std::unique_ptr<korvala::ContainerInput> m_container;  // the input is a container

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "index_display.h"
 #include "options.h"
 #include "run.h"
 #include "tool_test_util.h"
@@ -29,6 +30,16 @@ TEST(Y4mOptions, ParsesTheScriptParameters) {
   EXPECT_TRUE(o.framesAuto) << "auto is the default";
   ASSERT_TRUE(ParseOptions({"--help", "--bogus"}, o, err));
   EXPECT_TRUE(o.help);
+  ASSERT_TRUE(ParseOptions({"--index", "a.m2ts", "b.mkv", "--avc", "c.h264"}, o, err)) << err;
+  EXPECT_TRUE(o.index);
+  EXPECT_EQ(o.indexFiles, (std::vector<std::string>{"a.m2ts", "b.mkv"}));
+  EXPECT_EQ(o.avc, "c.h264");
+}
+
+TEST(Y4mIndexProgress, ShowsBytesRateAndTimeLeft) {
+  EXPECT_EQ(IndexProgressLine("film.m2ts", 300000000, 1200000000, 0.5),
+            "indexing film.m2ts [######..................]  25%  300 of 1200 MB, 600 MB/s, 0:02 left");
+  EXPECT_EQ(IndexProgressLine("x.ts", 5000000, 0, 0), "indexing x.ts  5 MB") << "size not known";
 }
 
 TEST(Y4mOptions, RejectsBadCommandLines) {
@@ -47,6 +58,7 @@ TEST(Y4mOptions, RejectsBadCommandLines) {
       {{"--avc"}, "--avc needs a value"},
       {{"--mvc", "b"}, "--avc FILE is required"},
       {{}, "--avc FILE is required"},
+      {{"--index"}, "--index needs the files to index"},
   };
   for (const Case& c : cases) {
     Options o;

@@ -1,5 +1,6 @@
 #pragma once
 // Where korvala-y4m's frames come from: the decoding core, as Korvala(...) in a host.
+#include <cstdio>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -24,6 +25,8 @@ class FrameSource {
 };
 
 // The clip of Korvala(SourceFileAVC, SourceFileMVC, NumFrames, ViewId). Throws SourceError.
-std::unique_ptr<FrameSource> OpenKorvala(const std::string& avc, const std::string& mvc, int numFrames, int viewId);
+// `progress`: where the index's scan is drawn (a terminal), or null.
+std::unique_ptr<FrameSource> OpenKorvala(const std::string& avc, const std::string& mvc, int numFrames, int viewId,
+                                         std::FILE* progress = nullptr);
 
 }  // namespace y4m

@@ -22,6 +22,8 @@ int main(int argc, char** argv) {
     std::fputs(y4m::kUsage, stdout);
     return 0;
   }
+  const bool terminal = isatty(STDERR_FILENO) != 0;
+  if (options.index) return y4m::IndexInputs(options, stderr, terminal);
   // A closed pipe must end the run with a message, not a silent signal.
   std::signal(SIGPIPE, SIG_IGN);
   int fd = STDOUT_FILENO;
@@ -35,7 +37,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "korvala-y4m: standard output is a terminal; give -o FILE or redirect it\n");
     return 2;
   }
-  int status = y4m::Run(options, y4m::KorvalaFactory(), fd, stderr, isatty(STDERR_FILENO) != 0);
+  int status = y4m::Run(options, y4m::KorvalaFactory(terminal ? stderr : nullptr), fd, stderr, terminal);
   if (fd != STDOUT_FILENO && ::close(fd) != 0 && status == 0) {
     std::fprintf(stderr, "korvala-y4m: can't write %s: %s\n", options.output.c_str(), std::strerror(errno));
     status = 1;

@@ -8,6 +8,7 @@ namespace y4m {
 
 const char kUsage[] =
     "usage: korvala-y4m --avc FILE [--mvc FILE] [--frames N|auto] [--view V] [-o FILE]\n"
+    "       korvala-y4m --index FILE... [--avc FILE --mvc FILE]\n"
     "Decodes as the Korvala plugin does, as Korvala(SourceFileAVC, SourceFileMVC, NumFrames,\n"
     "ViewId) would in an AviSynth+ script, and writes the frames as YUV4MPEG2.\n"
     "  --avc FILE      base-view (or only) elementary stream\n"
@@ -15,7 +16,9 @@ const char kUsage[] =
     "  --frames N      frames per view; auto (the default) counts the stream's frames\n"
     "                  (a field pair is one). Views 2 and -2 give twice as many frames.\n"
     "  --view V        0 base view, 1 dependent view, 2 both (base first), -2 both (dependent first)\n"
-    "  -o FILE         output file (default: standard output)\n";
+    "  -o FILE         output file (default: standard output)\n"
+    "  --index FILE... build the index of each input (and of the --avc/--mvc pair) and keep\n"
+    "                  it in the cache folder, so that opening it later reads no stream\n";
 
 namespace {
 
@@ -47,6 +50,14 @@ bool ParseOptions(const std::vector<std::string>& args, Options& out, std::strin
     if (name == "-h" || name == "--help") {
       out.help = true;
       return true;
+    }
+    if (name == "--index" && !inlineValue) {
+      out.index = true;
+      continue;
+    }
+    if (out.index && !name.empty() && name[0] != '-') {
+      out.indexFiles.push_back(name);
+      continue;
     }
     if (name != "--avc" && name != "--mvc" && name != "--frames" && name != "--view" && name != "-o" &&
         name != "--output") {
@@ -83,7 +94,11 @@ bool ParseOptions(const std::vector<std::string>& args, Options& out, std::strin
       out.output = value;
     }
   }
-  if (out.avc.empty()) {
+  if (out.index && out.indexFiles.empty() && out.avc.empty()) {
+    error = "--index needs the files to index";
+    return false;
+  }
+  if (out.avc.empty() && !out.index) {
     error = "--avc FILE is required";
     return false;
   }

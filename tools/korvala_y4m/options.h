@@ -13,6 +13,8 @@ struct Options {
   int frames = 0;
   int view = 0;
   std::string output;  // empty: standard output
+  bool index = false;  // --index: build and keep the index of each input, write no frames
+  std::vector<std::string> indexFiles;
   bool help = false;
 };
 

@@ -16,7 +16,12 @@ using SourceFactory = std::function<std::unique_ptr<FrameSource>(const Options&,
 // is set. Returns the exit status: 0, or 1 for a plugin, input or write error.
 int Run(const Options& options, const SourceFactory& open, int outFd, std::FILE* err, bool progress);
 
-// The source used by the tool: OpenKorvala over the options.
-SourceFactory KorvalaFactory();
+// The source used by the tool: OpenKorvala over the options, drawing the index's scan on
+// `progress` when given.
+SourceFactory KorvalaFactory(std::FILE* progress = nullptr);
+
+// --index: opens each input (and the --avc/--mvc pair) so that its index is built and kept,
+// with a line each on err and, on a terminal, the scan's progress. Returns the exit status.
+int IndexInputs(const Options& options, std::FILE* err, bool terminal);
 
 }  // namespace y4m
