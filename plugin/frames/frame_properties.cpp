@@ -143,4 +143,27 @@ FrameProperties DescribeFrame(const StreamFacts& stream, const PictureFacts* pic
   return p;
 }
 
+void WriteProperties(const FrameProperties& p, PropertySink& sink) {
+  sink.Int("_Matrix", p.matrix);
+  sink.Int("_Primaries", p.primaries);
+  sink.Int("_Transfer", p.transfer);
+  sink.Int("_ColorRange", p.colorRange);
+  if (p.chromaLocation >= 0) sink.Int("_ChromaLocation", p.chromaLocation);
+  if (p.sarNum && p.sarDen) {
+    sink.Int("_SARNum", p.sarNum);
+    sink.Int("_SARDen", p.sarDen);
+  }
+  if (p.fieldBased >= 0) sink.Int("_FieldBased", p.fieldBased);
+  if (p.pictType) {
+    const char type[2] = {p.pictType, '\0'};
+    sink.Text("_PictType", type, 1);
+  }
+  if (p.durationNum && p.durationDen) {
+    sink.Int("_DurationNum", p.durationNum);
+    sink.Int("_DurationDen", p.durationDen);
+  }
+  if (p.hasAbsoluteTime) sink.Float("_AbsoluteTime", p.absoluteTime);
+  if (p.view >= 0) sink.Int("KorvalaView", p.view);
+}
+
 }  // namespace korvala

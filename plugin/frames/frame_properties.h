@@ -62,4 +62,18 @@ struct FrameProperties {
 FrameProperties DescribeFrame(const StreamFacts& stream, const PictureFacts* picture, uint32_t fpsNum, uint32_t fpsDen,
                               int64_t pictureNumber);
 
+// One host's calls that set a frame property.
+class PropertySink {
+ public:
+  virtual void Int(const char* key, int64_t value) = 0;
+  virtual void Float(const char* key, double value) = 0;
+  virtual void Text(const char* key, const char* value, int size) = 0;
+
+ protected:
+  ~PropertySink() = default;
+};
+
+// Sets the properties a frame has, under the names the hosts share; those left out are not set.
+void WriteProperties(const FrameProperties& p, PropertySink& sink);
+
 }  // namespace korvala

@@ -74,32 +74,24 @@ class Frame final : public korvala::HostFrame {
   int Pitch(int plane) const override { return avs_get_pitch_p(frame_, kPlanes[plane]); }
   void Describe(const korvala::FrameProperties& p) override {
     if (!properties_) return;
-    const PropertyCalls& calls = Properties();
-    AVS_Map* map = calls.framePropsRW(env_, frame_);
-    if (!map) return;
-    auto setInt = [&](const char* key, int64_t value) {
-      calls.setInt(env_, map, key, value, AVS_PROPAPPENDMODE_REPLACE);
-    };
-    setInt("_Matrix", p.matrix);
-    setInt("_Primaries", p.primaries);
-    setInt("_Transfer", p.transfer);
-    setInt("_ColorRange", p.colorRange);
-    if (p.chromaLocation >= 0) setInt("_ChromaLocation", p.chromaLocation);
-    if (p.sarNum && p.sarDen) {
-      setInt("_SARNum", p.sarNum);
-      setInt("_SARDen", p.sarDen);
-    }
-    if (p.fieldBased >= 0) setInt("_FieldBased", p.fieldBased);
-    if (p.pictType) {
-      const char type[2] = {p.pictType, '\0'};
-      calls.setData(env_, map, "_PictType", type, 1, AVS_PROPAPPENDMODE_REPLACE);
-    }
-    if (p.durationNum && p.durationDen) {
-      setInt("_DurationNum", p.durationNum);
-      setInt("_DurationDen", p.durationDen);
-    }
-    if (p.hasAbsoluteTime) calls.setFloat(env_, map, "_AbsoluteTime", p.absoluteTime, AVS_PROPAPPENDMODE_REPLACE);
-    if (p.view >= 0) setInt("KorvalaView", p.view);
+    struct Sink final : korvala::PropertySink {
+      const PropertyCalls* calls;
+      AVS_ScriptEnvironment* env;
+      AVS_Map* map;
+      void Int(const char* key, int64_t value) override {
+        calls->setInt(env, map, key, value, AVS_PROPAPPENDMODE_REPLACE);
+      }
+      void Float(const char* key, double value) override {
+        calls->setFloat(env, map, key, value, AVS_PROPAPPENDMODE_REPLACE);
+      }
+      void Text(const char* key, const char* value, int size) override {
+        calls->setData(env, map, key, value, size, AVS_PROPAPPENDMODE_REPLACE);
+      }
+    } sink;
+    sink.calls = &Properties();
+    sink.env = env_;
+    sink.map = sink.calls->framePropsRW(env_, frame_);
+    if (sink.map) korvala::WriteProperties(p, sink);
   }
   // A new reference for the host to own.
   AVS_VideoFrame* Share() const { return avs_copy_video_frame(frame_); }

@@ -21,28 +21,18 @@ class Frame final : public korvala::HostFrame {
   uint8_t* Plane(int plane) override { return api_->getWritePtr(frame_, plane); }
   int Pitch(int plane) const override { return static_cast<int>(api_->getStride(frame_, plane)); }
   void Describe(const korvala::FrameProperties& p) override {
-    VSMap* map = api_->getFramePropertiesRW(frame_);
-    auto setInt = [&](const char* key, int64_t value) { api_->mapSetInt(map, key, value, maReplace); };
-    setInt("_Matrix", p.matrix);
-    setInt("_Primaries", p.primaries);
-    setInt("_Transfer", p.transfer);
-    setInt("_ColorRange", p.colorRange);
-    if (p.chromaLocation >= 0) setInt("_ChromaLocation", p.chromaLocation);
-    if (p.sarNum && p.sarDen) {
-      setInt("_SARNum", p.sarNum);
-      setInt("_SARDen", p.sarDen);
-    }
-    if (p.fieldBased >= 0) setInt("_FieldBased", p.fieldBased);
-    if (p.pictType) {
-      const char type[2] = {p.pictType, '\0'};
-      api_->mapSetData(map, "_PictType", type, 1, dtUtf8, maReplace);
-    }
-    if (p.durationNum && p.durationDen) {
-      setInt("_DurationNum", p.durationNum);
-      setInt("_DurationDen", p.durationDen);
-    }
-    if (p.hasAbsoluteTime) api_->mapSetFloat(map, "_AbsoluteTime", p.absoluteTime, maReplace);
-    if (p.view >= 0) setInt("KorvalaView", p.view);
+    struct Sink final : korvala::PropertySink {
+      const VSAPI* api;
+      VSMap* map;
+      void Int(const char* key, int64_t value) override { api->mapSetInt(map, key, value, maReplace); }
+      void Float(const char* key, double value) override { api->mapSetFloat(map, key, value, maReplace); }
+      void Text(const char* key, const char* value, int size) override {
+        api->mapSetData(map, key, value, size, dtUtf8, maReplace);
+      }
+    } sink;
+    sink.api = api_;
+    sink.map = api_->getFramePropertiesRW(frame_);
+    korvala::WriteProperties(p, sink);
   }
   // A reference for the caller to own.
   const VSFrame* Share() const { return api_->addFrameRef(frame_); }
