@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <numeric>
+#include <optional>
 #include <vector>
 
 extern "C" {
@@ -37,9 +38,10 @@ std::string Parent(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// The video streams a transport stream's program tables list, read until `enough` says so.
+// A transport stream's first blocks of whole packets, handed to `enough(block, bytes, packetSize)`
+// until it says so or kTableSearchBytes are read. False when the file is no transport stream.
 template <class Enough>
-bool ReadTables(const std::string& path, ProgramTables*& result, std::vector<ProgramTables>& store, Enough enough) {
+bool ReadPackets(const std::string& path, Enough enough) {
   const FilePtr f = OpenFile(path);
   if (!f) return false;
   // Never cleared: only the bytes read are looked at.
@@ -47,15 +49,24 @@ bool ReadTables(const std::string& path, ProgramTables*& result, std::vector<Pro
   size_t n = std::fread(block.get(), 1, kTableBlock, f.get());
   const int size = TransportPacketSize(block.get(), n);
   if (size == 0) return false;
-  store.emplace_back(size);
-  ProgramTables& tables = store.back();
   for (size_t read = n; n > 0; read += n) {
-    tables.Feed(block.get(), n);
-    if (enough(tables) || read >= kTableSearchBytes) break;
+    if (enough(block.get(), n, size) || read >= kTableSearchBytes) break;
     n = std::fread(block.get(), 1, kTableBlock, f.get());
   }
-  result = &tables;
   return true;
+}
+
+// The video streams a transport stream's program tables list, read until `enough` says so;
+// empty when the file is no transport stream.
+template <class Enough>
+std::optional<ProgramTables> ReadTables(const std::string& path, Enough enough) {
+  std::optional<ProgramTables> tables;
+  ReadPackets(path, [&](const uint8_t* block, size_t n, int size) {
+    if (!tables) tables.emplace(size);
+    tables->Feed(block, n);
+    return enough(*tables);
+  });
+  return tables;
 }
 
 // The rate the base view's timestamps step at, snapped to the usual rates; 0/0 when unclear.
@@ -145,10 +156,9 @@ struct TsViews {
 };
 
 bool FindTsViews(const std::string& path, bool stereo, TsViews& views) {
-  std::vector<ProgramTables> store;
-  ProgramTables* tables = nullptr;
-  if (!ReadTables(path, tables, store, [](const ProgramTables& t) { return t.FirstVideo() != nullptr; }))
-    return false;
+  const std::optional<ProgramTables> tables =
+      ReadTables(path, [](const ProgramTables& t) { return t.FirstVideo() != nullptr; });
+  if (!tables) return false;
   if (const ProgramStream* video = tables->FirstVideo()) {
     views.base = video->pid;
     views.type = video->type;
@@ -159,10 +169,9 @@ bool FindTsViews(const std::string& path, bool stereo, TsViews& views) {
 }
 
 bool FindTsDependent(const std::string& path, int& pid) {
-  std::vector<ProgramTables> store;
-  ProgramTables* tables = nullptr;
-  if (!ReadTables(path, tables, store, [](const ProgramTables& t) { return t.Find(kStreamMvc) != nullptr; }))
-    return false;
+  const std::optional<ProgramTables> tables =
+      ReadTables(path, [](const ProgramTables& t) { return t.Find(kStreamMvc) != nullptr; });
+  if (!tables) return false;
   const ProgramStream* mvc = tables->Find(kStreamMvc);
   pid = mvc ? mvc->pid : -1;
   return true;
@@ -170,20 +179,14 @@ bool FindTsDependent(const std::string& path, int& pid) {
 
 // From the base view's first PES timestamps, read straight from the packets: no demuxer to open.
 void TsRate(const ContainerPlan::Clip& clip, uint32_t& num, uint32_t& den) {
-  num = den = 0;
-  const FilePtr f = OpenFile(clip.path[0]);
-  if (!f) return;
-  std::unique_ptr<uint8_t[]> block(new uint8_t[kTableBlock]);
   std::vector<int64_t> pts;
-  size_t n = std::fread(block.get(), 1, kTableBlock, f.get());
-  const int size = TransportPacketSize(block.get(), n);
-  for (size_t read = n; size > 0 && n > 0 && pts.size() < size_t{kRatePackets} && read <= kTableSearchBytes; read += n) {
+  ReadPackets(clip.path[0], [&](const uint8_t* block, size_t n, int size) {
     for (size_t at = 0; at + size <= n && pts.size() < size_t{kRatePackets}; at += static_cast<size_t>(size)) {
       int64_t t = 0;
-      if (PesStartTimestamp(block.get() + at + (size - 188), static_cast<uint16_t>(clip.id[0]), t)) pts.push_back(t);
+      if (PesStartTimestamp(block + at + (size - 188), static_cast<uint16_t>(clip.id[0]), t)) pts.push_back(t);
     }
-    n = std::fread(block.get(), 1, kTableBlock, f.get());
-  }
+    return pts.size() >= size_t{kRatePackets};
+  });
   RateFromTimestamps(pts, 90000, num, den);
 }
 
