@@ -320,10 +320,9 @@ uint32_t UnitIndex::SeekUnit(uint32_t frame, bool idrOnly) const {
   auto it = std::upper_bound(raps_.begin(), raps_.end(), target);
   while (it != raps_.begin()) {
     const uint32_t unit = *--it;
-    const IndexedUnit& u = units_[unit];
-    if (idrOnly && u.access == AccessKind::kIntra) continue;
-    // The start serves whatever comes before the first real access point.
-    if (u.access == AccessKind::kStart || FirstExactFrame(unit) <= frame) return unit;
+    if (idrOnly && units_[unit].access == AccessKind::kIntra) continue;
+    // The stream's start yields every frame exactly: it is what decoding in order does.
+    if (FirstExactFrame(unit) <= frame) return unit;
   }
   return 0;
 }
