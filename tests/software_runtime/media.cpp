@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -39,8 +40,9 @@ std::string BuildDir() {
 std::string MakeStream(const std::string& name, const std::string& size, int frames, const std::string& options) {
   const std::string path = BuildDir() + "/" + name;
   if (Exists(path)) return path;
-  // Written under a temporary name first, so an interrupted run leaves no half file behind.
-  const std::string part = path + ".part";
+  // Written under a temporary name of this process first, so an interrupted run leaves no half
+  // file behind and two tests that make the same stream side by side don't write one file.
+  const std::string part = path + "." + std::to_string(::getpid()) + ".part";
   std::string format;
   const std::string::size_type dot = name.rfind('.');
   const std::string ext = dot == std::string::npos ? "" : name.substr(dot + 1);
@@ -73,9 +75,10 @@ bool FfmpegDecode(const std::string& path, const std::string& pixFmt, std::vecto
                   const std::string& inputOptions) {
   const std::string raw = ReferencePath(path, pixFmt, inputOptions);
   if (!Exists(raw)) {
+    const std::string part = raw + "." + std::to_string(::getpid()) + ".part";
     const std::string command = "ffmpeg -nostdin -hide_banner -loglevel error -y " + inputOptions + " -i '" + path +
-                                "' -fps_mode passthrough -f rawvideo -pix_fmt " + pixFmt + " '" + raw + ".part' && mv '" +
-                                raw + ".part' '" + raw + "'";
+                                "' -fps_mode passthrough -f rawvideo -pix_fmt " + pixFmt + " '" + part + "' && mv '" +
+                                part + "' '" + raw + "'";
     if (Run(command) != 0) return false;
   }
   return ReadFile(raw, out);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
@@ -32,7 +33,8 @@ struct Piped {
 
 // vspipe runs the tests' script over korvala.Source with the arguments given (NAME=VALUE).
 Piped Vspipe(const std::vector<std::string>& args) {
-  const std::string errPath = BuildDir() + "/vspipe_test.err";
+  // One file per process: CTest runs these tests side by side.
+  const std::string errPath = BuildDir() + "/vspipe_test." + std::to_string(::getpid()) + ".err";
   std::string command = "PYTHONPATH='" + kVapourSynth + "/lib/python3.11/site-packages' '" + kVapourSynth +
                         "/bin/vspipe' -a 'plugin=" KORVALA_PLUGIN_PATH "'";
   for (const std::string& a : args) command += " -a '" + a + "'";
@@ -45,6 +47,7 @@ Piped Vspipe(const std::vector<std::string>& args) {
   p.status = pclose(pipe);
   std::ifstream err(errPath);
   p.err.assign(std::istreambuf_iterator<char>(err), std::istreambuf_iterator<char>());
+  std::remove(errPath.c_str());
   return p;
 }
 
