@@ -303,6 +303,33 @@ void UnitIndex::Finish() {
   std::vector<ScannedUnit>().swap(dependent_.Units());
 }
 
+void UnitIndex::Cut(const std::vector<bool>& shown) {
+  if (!finished_) return;
+  const size_t frames = unitOfFrame_.size();
+  auto isShown = [&](size_t f) { return f < shown.size() && shown[f]; };
+  // Each frame's first shown frame at or after it, in the new numbering.
+  std::vector<uint32_t> next(frames + 1);
+  uint32_t count = 0;
+  for (size_t f = 0; f < frames; ++f) count += isShown(f) ? 1 : 0;
+  next[frames] = count;
+  for (size_t f = frames; f-- > 0;) next[f] = isShown(f) ? --count : next[f + 1];
+  std::vector<std::pair<uint32_t, uint32_t>> exact;
+  for (const uint32_t unit : raps_) {
+    if (unit == 0 || units_[unit].access == AccessKind::kStart) continue;
+    const uint32_t first = FirstExactFrame(unit);
+    const uint32_t own = units_[unit].frame;
+    const uint32_t from = first < frames ? next[first] : next[frames];
+    if (!(own < frames && isShown(own) && next[own] == from)) exact.emplace_back(unit, from);
+  }
+  exactFrom_ = std::move(exact);
+  for (IndexedUnit& u : units_)
+    if (u.frame != kNoFrame) u.frame = u.frame < frames && isShown(u.frame) ? next[u.frame] : kNoFrame;
+  std::vector<uint32_t> kept;
+  for (size_t f = 0; f < frames; ++f)
+    if (isShown(f)) kept.push_back(unitOfFrame_[f]);
+  unitOfFrame_ = std::move(kept);
+}
+
 void UnitIndex::Adopt(std::vector<IndexedUnit> units, std::vector<uint32_t> unitOfFrame, std::vector<uint32_t> raps,
                       std::vector<std::pair<uint32_t, uint32_t>> exactFrom) {
   units_ = std::move(units);

@@ -194,6 +194,10 @@ class UnitIndex {
   const std::vector<uint32_t>& FrameUnits() const { return unitOfFrame_; }
   const std::vector<std::pair<uint32_t, uint32_t>>& ExactFrom() const { return exactFrom_; }
   Codec StreamCodec() const { return base_.StreamCodec(); }
+  // Keeps only the frames `shown` marks (by output-order frame), renumbered in order: a
+  // playlist's items show parts of their clips. A random access point whose own frame is cut
+  // yields exactly from the next frame shown.
+  void Cut(const std::vector<bool>& shown);
   // Takes tables a kept index held, already checked to agree with each other, as finished.
   void Adopt(std::vector<IndexedUnit> units, std::vector<uint32_t> unitOfFrame, std::vector<uint32_t> raps,
              std::vector<std::pair<uint32_t, uint32_t>> exactFrom);

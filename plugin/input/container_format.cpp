@@ -82,6 +82,22 @@ bool PesStartTimestamp(const uint8_t* p, uint16_t pid, int64_t& pts) {
   return true;
 }
 
+bool PacketPayload(const uint8_t* p, uint16_t pid, const uint8_t** data, size_t* n) {
+  if (p[0] != kSync || (p[1] & 0x80)) return false;
+  if ((((p[1] & 0x1F) << 8) | p[2]) != pid) return false;
+  const int control = (p[3] >> 4) & 3;
+  if (!(control & 1)) return false;
+  size_t at = control & 2 ? 5 + size_t{p[4]} : 4;
+  if (p[1] & 0x40) {
+    if (at + 9 > 188 || p[at] != 0 || p[at + 1] != 0 || p[at + 2] != 1) return false;
+    at += 9 + size_t{p[at + 8]};
+  }
+  if (at >= 188) return false;
+  *data = p + at;
+  *n = 188 - at;
+  return true;
+}
+
 void ProgramTables::Packet(const uint8_t* p) {
   if (p[0] != kSync || (p[1] & 0x80)) return;  // lost sync, or a transport error
   const uint16_t pid = static_cast<uint16_t>(((p[1] & 0x1F) << 8) | p[2]);

@@ -71,6 +71,10 @@ class ProgramTables {
 // it begins one and its header holds a timestamp.
 bool PesStartTimestamp(const uint8_t* packet, uint16_t pid, int64_t& pts);
 
+// The payload of a 188-byte transport packet of `pid`, the PES header left out where one
+// begins; false when the packet is another's or carries none.
+bool PacketPayload(const uint8_t* packet, uint16_t pid, const uint8_t** data, size_t* n);
+
 // CRC-32/MPEG-2 over a PSI section, its last four bytes included: 0 when intact.
 uint32_t SectionCrc(const uint8_t* data, size_t n);
 

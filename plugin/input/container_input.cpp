@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <map>
 #include <numeric>
 #include <optional>
 #include <vector>
@@ -13,9 +14,11 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include "bits.h"
 #include "container_streams.h"
 #include "file_io.h"
 #include "nal_framing.h"
+#include "parameter_sets.h"
 #include "playlist.h"
 
 namespace korvala {
@@ -127,6 +130,22 @@ class Container : public ContainerInput {
   }
   std::shared_ptr<const Layout> ScannedLayout() const override { return layout_; }
   void UseLayout(std::shared_ptr<Layout> layout) override { layout_ = std::move(layout); }
+  bool Cut() const override {
+    for (const ContainerPlan::Clip& c : plan_->clips)
+      if (c.cut) return true;
+    return false;
+  }
+  bool Shows(uint64_t offset) const override {
+    if (!layout_) return true;
+    const std::vector<Piece>& pieces = layout_->pieces[0];
+    auto it = std::upper_bound(pieces.begin(), pieces.end(), offset,
+                               [](uint64_t value, const Piece& p) { return value < p.offset; });
+    if (it == pieces.begin()) return true;
+    const Piece& p = *--it;
+    if (p.constant || p.clip >= plan_->clips.size() || p.pts == kNoTimestamp) return true;
+    const ContainerPlan::Clip& c = plan_->clips[p.clip];
+    return !c.cut || (p.pts >= c.in && p.pts < c.out);
+  }
 
  private:
   std::shared_ptr<ContainerPlan> plan_;
@@ -228,6 +247,35 @@ ContainerOpen OpenTransportStreams(const std::string& avc, const std::string& mv
   return ContainerOpen::kOpened;
 }
 
+// The picture size a clip's first SPS gives (width and height in macroblocks, cropping, frame
+// coding), packed for comparing; 0 when none is found in its first blocks.
+uint64_t PictureSize(const std::string& path, int pid) {
+  constexpr size_t kSearchBytes = size_t{1} << 20;
+  std::vector<uint8_t> payload;
+  uint64_t size = 0;
+  ReadPackets(path, [&](const uint8_t* block, size_t n, int packet) {
+    for (size_t at = 0; at + packet <= n && payload.size() < kSearchBytes; at += static_cast<size_t>(packet)) {
+      const uint8_t* data = nullptr;
+      size_t bytes = 0;
+      if (PacketPayload(block + at + (packet - 188), static_cast<uint16_t>(pid), &data, &bytes))
+        payload.insert(payload.end(), data, data + bytes);
+    }
+    for (size_t s = h264::FindStartCode(payload.data(), payload.size(), 0); s + 3 < payload.size() && size == 0;
+         s = h264::FindStartCode(payload.data(), payload.size(), s + 3)) {
+      if ((payload[s + 3] & 0x1F) != h264::kNalSps) continue;
+      const size_t end = h264::FindStartCode(payload.data(), payload.size(), s + 3);
+      if (end >= payload.size()) break;  // the SPS may go on in the next block
+      h264::Sps sps;
+      if (h264::ParseSpsNal(payload.data() + s + 3, end - s - 3, sps))
+        size = uint64_t{sps.widthMbs} << 48 | uint64_t{sps.heightMapUnits & 0xFFFF} << 32 |
+               uint64_t{(sps.cropLeft + sps.cropRight) & 0x7FFF} << 17 | uint64_t{(sps.cropTop + sps.cropBottom) & 0xFFFF} << 1 |
+               (sps.frameMbsOnly ? 1 : 0);
+    }
+    return size != 0 || payload.size() >= kSearchBytes;
+  });
+  return size;
+}
+
 ContainerOpen OpenPlaylist(const std::string& path, std::unique_ptr<ContainerInput>& input, const char** message) {
   std::vector<uint8_t> bytes(kPlaylistBytes);
   const FilePtr f = OpenFile(path);
@@ -245,6 +293,25 @@ ContainerOpen OpenPlaylist(const std::string& path, std::unique_ptr<ContainerInp
     const std::string other = dir + name + upper;
     return IsRegularFile(other) ? other : std::string();
   };
+  // Each file is probed once, however many items play it: a seamless-branching title reuses a
+  // few clips in many items.
+  struct Probed {
+    bool read = false;
+    TsViews views;
+    int dependentPid = -1;
+  };
+  std::map<std::string, Probed> probed;
+  auto views = [&](const std::string& file) -> const Probed& {
+    auto [it, fresh] = probed.try_emplace(file);
+    if (fresh) it->second.read = FindTsViews(file, true, it->second.views);
+    return it->second;
+  };
+  auto dependentPid = [&](const std::string& file) {
+    auto [it, fresh] = probed.try_emplace(file);
+    if (fresh) it->second.read = FindTsDependent(file, it->second.dependentPid);
+    return it->second.read ? it->second.dependentPid : -1;
+  };
+
   auto plan = std::make_shared<ContainerPlan>();
   uint8_t type = 0;
   for (size_t i = 0; i < clips.base.size(); ++i) {
@@ -253,39 +320,62 @@ ContainerOpen OpenPlaylist(const std::string& path, std::unique_ptr<ContainerInp
     const std::string base = clipFile(stream, clips.base[i], ".m2ts", ".M2TS");
     const std::string dependent =
         i < clips.dependent.size() ? clipFile(stream, clips.dependent[i], ".m2ts", ".M2TS") : std::string();
-    TsViews views;
-    if (!ssif.empty()) {
-      // Both views, their extents interleaved: read as one transport stream.
+    TsViews found;
+    // Both views' extents interleaved, read as one transport stream; when the SSIF is missing or
+    // unreadable, the base and dependent clips it was made of.
+    const Probed* interleaved = ssif.empty() ? nullptr : &views(ssif);
+    if (interleaved && interleaved->read && interleaved->views.base >= 0) {
       clip.path[0] = ssif;
-      if (!FindTsViews(ssif, true, views)) {
-        *message = kContainerUnreadableMessage;
-        return ContainerOpen::kFailed;
-      }
+      found = interleaved->views;
     } else if (!base.empty()) {
-      clip.path[0] = base;
-      if (!FindTsViews(base, true, views)) {
+      const Probed& b = views(base);
+      if (!b.read) {
         *message = kContainerUnreadableMessage;
         return ContainerOpen::kFailed;
       }
-      int pid = -1;
-      if (views.dependent < 0 && !dependent.empty() && views.type == kStreamH264 && FindTsDependent(dependent, pid) &&
-          pid >= 0) {
-        clip.path[1] = dependent;
-        views.dependent = pid;
+      clip.path[0] = base;
+      found = b.views;
+      if (found.dependent < 0 && !dependent.empty() && found.type == kStreamH264) {
+        const int pid = dependentPid(dependent);
+        if (pid >= 0) {
+          clip.path[1] = dependent;
+          found.dependent = pid;
+        }
       }
     } else {
-      *message = kClipMissingMessage;
+      *message = interleaved ? kContainerUnreadableMessage : kClipMissingMessage;
       return ContainerOpen::kFailed;
     }
-    if (views.base < 0) {
+    if (found.base < 0) {
       *message = kNoVideoMessage;
       return ContainerOpen::kFailed;
     }
-    if (i == 0) type = views.type;
-    if (views.type != type) continue;  // a clip of another codec can't follow on in one decoder
-    clip.id[0] = views.base;
-    clip.id[1] = views.dependent;
+    if (i == 0) type = found.type;
+    if (found.type != type) continue;  // a clip of another codec can't follow on in one decoder
+    clip.id[0] = found.base;
+    clip.id[1] = found.dependent;
+    clip.cut = true;
+    clip.in = int64_t{clips.times[i].in} * 2;
+    clip.out = int64_t{clips.times[i].out} * 2;
     plan->clips.push_back(clip);
+  }
+  // One decoder shows every clip: a clip of another picture size would be shown in a corner.
+  if (type == kStreamH264) {
+    std::map<std::pair<std::string, int>, uint64_t> sizes;
+    for (const ContainerPlan::Clip& c : plan->clips) sizes.try_emplace({c.path[0], c.id[0]}, 0);
+    if (sizes.size() > 1) {
+      uint64_t first = 0;
+      for (const ContainerPlan::Clip& c : plan->clips) {
+        uint64_t& size = sizes[{c.path[0], c.id[0]}];
+        if (size == 0) size = PictureSize(c.path[0], c.id[0]);
+        if (size == 0) continue;
+        if (first == 0) first = size;
+        if (size != first) {
+          *message = kClipSizeMessage;
+          return ContainerOpen::kFailed;
+        }
+      }
+    }
   }
   uint32_t num = 0, den = 0;
   TsRate(plan->clips.front(), num, den);

@@ -17,6 +17,7 @@ namespace korvala {
 extern const char* const kContainerUnreadableMessage;  // libavformat or the playlist parser gave up
 extern const char* const kNoVideoMessage;              // nothing we decode in it
 extern const char* const kClipMissingMessage;          // a playlist's clip file is not there
+extern const char* const kClipSizeMessage;             // a playlist's clip has another picture size
 
 enum class ContainerCodec : uint8_t { kH264, kHevc, kMpeg2, kVc1 };
 
@@ -42,6 +43,11 @@ class ContainerInput {
   // The layout the scan recorded, and one kept from an earlier run to read the units by instead.
   virtual std::shared_ptr<const Layout> ScannedLayout() const { return nullptr; }
   virtual void UseLayout(std::shared_ptr<Layout>) {}
+  // A playlist whose items show parts of their clips: the finished index keeps just the frames
+  // the items present.
+  virtual bool Cut() const { return false; }
+  // Whether the play item of the base view's unit laid out at `offset` presents its picture.
+  virtual bool Shows(uint64_t /*offset*/) const { return true; }
 };
 
 enum class ContainerOpen { kNotContainer, kOpened, kFailed };

@@ -10,6 +10,7 @@ namespace korvala {
 const char* const kContainerUnreadableMessage = "Korvala: ERROR -> Can't read the container";
 const char* const kNoVideoMessage = "Korvala: ERROR -> No video stream to decode in the container";
 const char* const kClipMissingMessage = "Korvala: ERROR -> Can't open a clip of the playlist";
+const char* const kClipSizeMessage = "Korvala: ERROR -> A clip of the playlist has another picture size";
 
 bool ReadInputForm(const std::string& path, InputForm& form) {
   const FilePtr f = OpenFile(path);

@@ -21,6 +21,9 @@ struct ContainerPlan {
   struct Clip {
     std::string path[2];  // path[1] empty: both views in path[0] (one TS, an SSIF)
     int id[2] = {-1, -1};  // the views' stream ids (PIDs; a Matroska track's number); -1 none
+    // A playlist's item shows only the pictures presented in [in, out) (90 kHz) of its clip.
+    bool cut = false;
+    int64_t in = 0, out = 0;
   };
   std::vector<Clip> clips;  // played in order, the frames following on
   bool matroska = false;

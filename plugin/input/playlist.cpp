@@ -93,8 +93,13 @@ bool ParsePlaylist(const uint8_t* data, size_t n, PlaylistClips& clips) {
     Cursor item = list.Sub(length);
     list.Skip(length);
     std::string name = item.Name();
+    item.Skip(4 + 2 + 1);  // codec, connection condition, STC id
+    PlayTime time;
+    time.in = item.Read(4);
+    time.out = item.Read(4);
     if (!list.ok || !item.ok) return false;
     clips.base.push_back(std::move(name));
+    clips.times.push_back(time);
   }
 
   std::vector<std::string> stereo;

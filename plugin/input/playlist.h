@@ -8,8 +8,15 @@
 
 namespace korvala {
 
+// What a play item plays of its clip: the pictures presented in [in, out), 45 kHz ticks.
+struct PlayTime {
+  uint32_t in = 0;
+  uint32_t out = 0;
+};
+
 struct PlaylistClips {
   std::vector<std::string> base;       // the main path's clips (five-digit names), first angle
+  std::vector<PlayTime> times;         // ... and what each item plays of its clip
   std::vector<std::string> dependent;  // the stereo sub-path's clips, one per play item; empty in 2D
 };
 

@@ -206,9 +206,18 @@ bool Korvala::IndexReady() {
   if (!m_index->Finished()) {
     if (m_progress) ScanWithProgress();
     korvala::ScanToEnd(*m_index, m_scanAVC, DependentScan());
+    if (m_container && m_container->Cut()) CutToPlayItems();
     KeepIndex();
   }
   return m_index->Finished();
+}
+
+// A playlist's items show the frames presented between their IN and OUT times.
+void Korvala::CutToPlayItems() {
+  const std::vector<uint32_t>& units = m_index->FrameUnits();
+  std::vector<bool> shown(units.size());
+  for (size_t f = 0; f < units.size(); ++f) shown[f] = m_container->Shows(m_index->Unit(units[f]).offset[0]);
+  m_index->Cut(shown);
 }
 
 // Single inputs are kept (elementary files, a TS or M2TS or SSIF, the two clips of a title,
@@ -513,6 +522,8 @@ void Korvala::DescribeClip(int numFrames, const h264::Sps* sps) {
   m_twoViews = description && description->NumView > 1 && (m_feedDependent || !m_mvcMode);
   // Left out or 0: the stream's own count, from the index.
   int64_t frames = numFrames;
+  // Frames a playlist's items cut away are told apart only by the finished index.
+  if (m_container && m_container->Cut()) IndexReady();
   if (numFrames == 0) {
     m_counted = true;
     if (IndexReady()) m_frames = m_index->FrameCount();

@@ -78,6 +78,7 @@ class Korvala : private korvala::ReaderState {
   bool IndexReady();  // scans the rest of the input once, then true while units are indexed
   bool LoadKeptIndex(bool pair, korvala::Codec codec);  // the index of an earlier run, when it still fits
   void KeepIndex();  // a freshly finished index, for the next run
+  void CutToPlayItems();
   void ScanWithProgress();
   korvala::FileScan* DependentScan() { return m_index && m_index->TwoStreams() ? &m_scanMVC : nullptr; }
 

@@ -247,7 +247,7 @@ Korvala::Picture Korvala::Identify(const mfxFrameSurface1& surface) {
   const uint64_t unit = stamped ? stamp - kStampBase : 0;
   if (stamped && m_index->Finished() && !m_stampsMissing) {
     const uint32_t frame = m_index->FrameOfUnit(static_cast<size_t>(unit));
-    p.frame = frame == korvala::kNoFrame ? -1 : frame;
+    p.frame = frame == korvala::kNoFrame ? int64_t{-1} : int64_t{frame};
     return p;
   }
   if (stamped && p.view == 1) {

@@ -11,6 +11,7 @@
 #include "container_format.h"
 #include "nal_framing.h"
 #include "playlist.h"
+#include "playlist_writer.h"
 #include "view_pairing.h"
 
 namespace korvala {
@@ -109,53 +110,15 @@ TEST(ContainerTables, EveryPmtAddsItsStreamsAndDamagedSectionsAreIgnored) {
   EXPECT_EQ(shared.Find(kStreamMvc)->pid, 0x1012);
 }
 
-// A playlist: header, play list with play items and sub-paths.
-Bytes Playlist(const std::vector<std::string>& items, uint8_t subPathType, const std::vector<std::string>& subItems) {
-  auto u16 = [](Bytes& b, size_t v) { b.insert(b.end(), {static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)}); };
-  auto u32 = [&](Bytes& b, size_t v) {
-    u16(b, v >> 16);
-    u16(b, v & 0xFFFF);
-  };
-  Bytes list;
-  u16(list, 0);
-  u16(list, items.size());
-  u16(list, subItems.empty() ? 0 : 1);
-  for (const std::string& name : items) {
-    Bytes item(name.begin(), name.end());
-    item.insert(item.end(), {'M', '2', 'T', 'S', 0, 1, 0});
-    item.resize(item.size() + 20, 0);
-    u16(list, item.size());
-    list.insert(list.end(), item.begin(), item.end());
-  }
-  if (!subItems.empty()) {
-    Bytes path = {0, subPathType, 0, 0, 0, static_cast<uint8_t>(subItems.size())};
-    for (const std::string& name : subItems) {
-      Bytes item(name.begin(), name.end());
-      item.insert(item.end(), {'M', '2', 'T', 'S'});
-      item.resize(item.size() + 19, 0);
-      u16(path, item.size());
-      path.insert(path.end(), item.begin(), item.end());
-    }
-    u32(list, path.size());
-    list.insert(list.end(), path.begin(), path.end());
-  }
-  Bytes file = {'M', 'P', 'L', 'S', '0', '2', '0', '0'};
-  u32(file, 40);
-  u32(file, 0);
-  u32(file, 0);
-  file.resize(40, 0);
-  u32(file, list.size());
-  file.insert(file.end(), list.begin(), list.end());
-  return file;
-}
-
 TEST(ContainerPlaylist, MainPathAndStereoSubPathClips) {
   PlaylistClips clips;
-  const Bytes made = Playlist({"00001", "00002"}, 8, {"00011", "00012"});
+  const Bytes made = disc_test::PlaylistBytes({{"00001", 900, 1800}, {"00002", 0, 45000}}, 8, {"00011", "00012"});
   ASSERT_TRUE(ParsePlaylist(made.data(), made.size(), clips));
   EXPECT_EQ(clips.base, (std::vector<std::string>{"00001", "00002"}));
+  ASSERT_EQ(clips.times.size(), 2u);
+  EXPECT_TRUE(clips.times[0].in == 900 && clips.times[0].out == 1800 && clips.times[1].out == 45000);
   EXPECT_EQ(clips.dependent, (std::vector<std::string>{"00011", "00012"}));
-  const Bytes other = Playlist({"00001"}, 3, {"00005"});  // a sub-path of another kind
+  const Bytes other = disc_test::PlaylistBytes({{"00001"}}, 3, {"00005"});  // a sub-path of another kind
   ASSERT_TRUE(ParsePlaylist(other.data(), other.size(), clips));
   EXPECT_TRUE(clips.dependent.empty());
   Bytes garbled = made;
@@ -167,6 +130,7 @@ TEST(ContainerPlaylist, MainPathAndStereoSubPathClips) {
   if (shared.empty()) GTEST_SKIP() << "shared test media containers/mvc_ibbp_cabac is not present";
   ASSERT_TRUE(ParsePlaylist(shared.data(), shared.size(), clips));
   EXPECT_EQ(clips.base, std::vector<std::string>{"00000"});
+  EXPECT_TRUE(clips.times.at(0).in == 27000000 && clips.times[0].out == 27045000);
   EXPECT_EQ(clips.dependent, std::vector<std::string>{"00001"});
   for (size_t n = 0; n < shared.size(); ++n) {
     const Bytes cut(shared.begin(), shared.begin() + static_cast<std::ptrdiff_t>(n));

@@ -6,12 +6,15 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "avs_host.h"
 #include "media.h"
+#include "playlist_writer.h"
 #include "real_host.h"
 #include "stereo_streams.h"
 
@@ -184,6 +187,65 @@ TEST(ContainerSingleStream, DecodesLikeTheElementaryStreamOrRefuses) {
     ADD_FAILURE() << "a transport stream without video was taken";
   } catch (const avshost::ScriptError& e) {
     EXPECT_STREQ(e.what(), "Korvala: ERROR -> No video stream to decode in the container");
+  }
+}
+
+// A title folder in the build tree: the playlist written, the streams linked from the shared
+// sets (clip 00000/00001 from `set`, 00002/00003 from `other`), the SSIF there, absent, or junk.
+std::string TitleFolder(const std::string& name, const std::vector<disc_test::WrittenItem>& items, const char* ssif,
+                        const std::string& set, const std::string& other = "") {
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::path(BuildDir()) / name / "BDMV";
+  fs::remove_all(dir.parent_path());
+  fs::create_directories(dir / "PLAYLIST");
+  fs::create_directories(dir / "STREAM" / "SSIF");
+  std::vector<std::string> dependent;
+  for (const disc_test::WrittenItem& i : items) dependent.push_back(i.clip == "00000" ? "00001" : "00003");
+  const std::vector<uint8_t> mpls = disc_test::PlaylistBytes(items, 8, dependent);
+  std::ofstream(dir / "PLAYLIST" / "00000.mpls", std::ios::binary).write(reinterpret_cast<const char*>(mpls.data()), mpls.size());
+  for (const auto& [from, clips] : {std::pair<std::string, int>{set, 0}, {other, 2}}) {
+    if (from.empty()) continue;
+    const fs::path shared = SharedMedia("containers/" + from + "/BDMV/STREAM");
+    for (int k = 0; k < 2; ++k)
+      fs::create_symlink(shared / ("0000" + std::to_string(k) + ".m2ts"), dir / "STREAM" / ("0000" + std::to_string(clips + k) + ".m2ts"));
+  }
+  const fs::path ssifPath = dir / "STREAM" / "SSIF" / "00000.ssif";
+  if (std::string(ssif) == "linked") fs::create_symlink(SharedMedia("containers/" + set + "/BDMV/STREAM/SSIF/00000.ssif"), ssifPath);
+  else if (std::string(ssif) == "junk") std::ofstream(ssifPath) << std::string(4096, 'G');
+  return (dir / "PLAYLIST" / "00000.mpls").string();
+}
+
+// Play items cut into their clips, one clip played twice: exactly the frames presented in each
+// item's [IN, OUT), counted, in order and in reverse, whatever form the clips are read from.
+TEST(ContainerPlaylist, ItemsShowTheFramesBetweenTheirInAndOutTimes) {
+  if (SharedMedia("containers/mvc_ibbp_cabac").empty() || SharedMedia("containers/mvc_1080p").empty())
+    GTEST_SKIP() << "shared test media containers/mvc_ibbp_cabac and mvc_1080p are not present";
+  avshost::Host host;
+  host.LoadPlugin(kPlugin);
+  avshost::Clip whole = host.Invoke("Korvala", {SharedMedia("containers/mvc_ibbp_cabac/BDMV/PLAYLIST/00000.mpls"), "", 0, 2});
+  constexpr uint32_t kIn = 27000000, kStep = 45000 / 24;  // the clip's first picture, a frame at 24 a second
+  const std::vector<disc_test::WrittenItem> items = {{"00000", kIn + 5 * kStep, kIn + 15 * kStep},
+                                                     {"00000", kIn, kIn + 8 * kStep}};
+  std::vector<int> shown;  // the whole clip's frames the title shows, both views
+  for (int f = 5; f < 15; ++f) shown.insert(shown.end(), {2 * f, 2 * f + 1});
+  for (int f = 0; f < 8; ++f) shown.insert(shown.end(), {2 * f, 2 * f + 1});
+  for (const char* ssif : {"linked", "absent", "junk"}) {
+    SCOPED_TRACE(ssif);
+    avshost::Clip title = host.Invoke("Korvala", {TitleFolder("cut_title", items, ssif, "mvc_ibbp_cabac"), "", avshost::Value(), 2});
+    ASSERT_EQ(title.GetVideoInfo().num_frames, static_cast<int>(shown.size()));
+    for (bool reverse : {false, true})
+      for (size_t i = 0; i < shown.size(); ++i) {
+        const size_t n = reverse ? shown.size() - 1 - i : i;
+        ASSERT_TRUE(FrameBytes(title.GetFrame(static_cast<int>(n))) == FrameBytes(whole.GetFrame(shown[n])))
+            << "frame " << n << (reverse ? " in reverse" : "");
+      }
+  }
+  try {
+    host.Invoke("Korvala", {TitleFolder("sizes_title", {{"00000", kIn, kIn + 24 * kStep}, {"00002", 0, UINT32_MAX}}, "absent",
+                                        "mvc_ibbp_cabac", "mvc_1080p")});
+    ADD_FAILURE() << "a title of two picture sizes was taken";
+  } catch (const avshost::ScriptError& e) {
+    EXPECT_STREQ(e.what(), "Korvala: ERROR -> A clip of the playlist has another picture size");
   }
 }
 
