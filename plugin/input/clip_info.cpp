@@ -96,8 +96,9 @@ bool ReadStreamMap(Section map, uint32_t coarseCount, uint32_t fineCount, EntryP
   Section coarse = map.Part(4, size_t{coarseCount} * 8), fine = map.Part(fineAt, size_t{fineCount} * 4);
   if (!coarse.ok || !fine.ok || (fineCount > 0 && coarseCount == 0)) return false;
   out.entries.reserve(fineCount);  // four bytes of the file each
+  if (fineCount == 0) return true;
   uint32_t c = 0, ref = coarse.Get(0, 4) >> 14;
-  if (fineCount > 0 && ref != 0) return false;  // the first fine entries would have no coarse one
+  if (ref != 0) return false;  // the first fine entries would have no coarse one
   for (uint32_t i = 0; i < fineCount; ++i) {
     // The coarse entry of fine entry i is the last one whose first fine entry is <= i.
     while (c + 1 < coarseCount) {
