@@ -12,6 +12,7 @@
 #include "access_units.h"
 #include "parameter_sets.h"
 #include "poc.h"
+#include "unit_table.h"
 
 namespace korvala {
 
@@ -154,7 +155,7 @@ struct IndexedUnit {
 
 constexpr uint32_t kNoFrame = UINT32_MAX;
 
-class UnitIndex {
+class UnitIndex : public UnitTable {
  public:
   // twoStreams: units pair the base stream's with the dependent stream's, by position.
   explicit UnitIndex(bool twoStreams = false, Codec codec = Codec::kH264)
@@ -167,7 +168,7 @@ class UnitIndex {
   // Units whose bytes are known in every stream so far (all of them once the scan has ended).
   size_t KnownUnits() const;
   // The unit's place in each file; k < KnownUnits().
-  IndexedUnit Unit(size_t k) const;
+  IndexedUnit Unit(size_t k) const override;
   // Both streams have been scanned to their ends: Finish() may be called.
   bool ScanEnded() const { return base_.Ended() && (!twoStreams_ || dependent_.Ended()); }
 
@@ -176,16 +177,16 @@ class UnitIndex {
   bool Finished() const { return finished_; }
 
   // After Finish: frames (a frame picture, or a field pair) in the stream.
-  uint32_t FrameCount() const { return static_cast<uint32_t>(unitOfFrame_.size()); }
-  uint32_t FrameOfUnit(size_t unit) const { return unit < units_.size() ? units_[unit].frame : kNoFrame; }
+  uint32_t FrameCount() const override { return static_cast<uint32_t>(unitOfFrame_.size()); }
+  uint32_t FrameOfUnit(size_t unit) const override { return unit < units_.size() ? units_[unit].frame : kNoFrame; }
   uint32_t UnitOfFrame(uint32_t frame) const { return frame < unitOfFrame_.size() ? unitOfFrame_[frame] : 0; }
   // The unit to start decoding from so that `frame` comes out exactly: the last random access
   // point at or before its unit whose own frame comes no later. idrOnly: only IDR units (and the
   // start) count, for a decoder whose pictures cannot be told apart after an open-GOP start.
-  uint32_t SeekUnit(uint32_t frame, bool idrOnly = false) const;
+  uint32_t SeekUnit(uint32_t frame, bool idrOnly = false) const override;
   // The first frame in output order that decoding from random access point `unit` yields
   // exactly: its own, or a recovery point's recovery picture; 0 for the stream's start.
-  uint32_t FirstExactFrame(uint32_t unit) const;
+  uint32_t FirstExactFrame(uint32_t unit) const override;
   const std::vector<uint32_t>& RandomAccessUnits() const { return raps_; }
   AccessKind Access(size_t unit) const { return unit < units_.size() ? units_[unit].access : AccessKind::kNone; }
 

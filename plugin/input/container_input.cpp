@@ -15,11 +15,15 @@ extern "C" {
 }
 
 #include "bits.h"
+#include "clip_info.h"
 #include "container_streams.h"
+#include "disc_title.h"
 #include "file_io.h"
+#include "index_cache.h"
 #include "nal_framing.h"
 #include "parameter_sets.h"
 #include "playlist.h"
+#include "title_index.h"
 
 namespace korvala {
 
@@ -135,6 +139,8 @@ class Container : public ContainerInput {
       if (c.cut) return true;
     return false;
   }
+  std::unique_ptr<TitleUnits> OpenTitle() override { return IndexTitle(title_); }
+  void SetTitle(std::shared_ptr<const DiscTitle> title) { title_ = std::move(title); }
   bool Shows(uint64_t offset) const override {
     if (!layout_) return true;
     const std::vector<Piece>& pieces = layout_->pieces[0];
@@ -153,6 +159,7 @@ class Container : public ContainerInput {
   uint32_t num_, den_;
   bool kept_;  // a playlist's titles are opened from the disc's own information instead
   std::shared_ptr<Layout> layout_;
+  std::shared_ptr<const DiscTitle> title_;
 };
 
 ContainerCodec CodecOfType(uint8_t type) {
@@ -276,6 +283,30 @@ uint64_t PictureSize(const std::string& path, int pid) {
   return size;
 }
 
+// The latest presentation time of a PID's pictures near an M2TS file's end.
+int64_t LastTimestamp(const std::string& path, uint64_t size, int pid) {
+  constexpr uint64_t kTailBytes = uint64_t{192} << 14;  // 3 MB of whole source packets
+  const FilePtr f = OpenFile(path);
+  const uint64_t from = size > kTailBytes ? (size - kTailBytes) / 192 * 192 : 0;
+  if (!f || !SeekFile(f.get(), from)) return kNoTimestamp;
+  std::vector<uint8_t> tail(static_cast<size_t>(size - from));
+  tail.resize(std::fread(tail.data(), 1, tail.size(), f.get()));
+  int64_t last = kNoTimestamp;
+  for (size_t at = 0; at + 192 <= tail.size(); at += 192) {
+    int64_t pts = 0;
+    if (PesStartTimestamp(tail.data() + at + 4, static_cast<uint16_t>(pid), pts)) last = std::max(last, pts);
+  }
+  return last;
+}
+
+bool ReadClipInfo(const std::string& path, ClipInfo& info) {
+  const FilePtr f = OpenFile(path);
+  if (!f) return false;
+  std::vector<uint8_t> bytes(kPlaylistBytes);
+  bytes.resize(std::fread(bytes.data(), 1, bytes.size(), f.get()));
+  return ParseClipInfo(bytes.data(), bytes.size(), info);
+}
+
 ContainerOpen OpenPlaylist(const std::string& path, std::unique_ptr<ContainerInput>& input, const char** message) {
   std::vector<uint8_t> bytes(kPlaylistBytes);
   const FilePtr f = OpenFile(path);
@@ -380,7 +411,58 @@ ContainerOpen OpenPlaylist(const std::string& path, std::unique_ptr<ContainerInp
   uint32_t num = 0, den = 0;
   TsRate(plan->clips.front(), num, den);
   plan->constants.assign(kStandIn, kStandIn + sizeof kStandIn);
-  input = std::make_unique<Container>(std::move(plan), CodecOfType(type), num, den, false);
+  auto container = std::make_unique<Container>(plan, CodecOfType(type), num, den, false);
+
+  // The disc's clip information, when it describes every item: the title opens without its
+  // streams being read, from each item's two M2TS clips.
+  std::map<std::string, std::unique_ptr<ClipInfo>> infos;
+  auto infoOf = [&](const std::string& name) -> const ClipInfo* {
+    auto [it, fresh] = infos.try_emplace(name);
+    if (fresh) {
+      const std::string dir = Parent(path) + "/../CLIPINF/";
+      auto info = std::make_unique<ClipInfo>();
+      if (ReadClipInfo(dir + name + ".clpi", *info) || ReadClipInfo(dir + name + ".CLPI", *info)) it->second = std::move(info);
+    }
+    return it->second.get();
+  };
+  std::map<std::string, int64_t> lastPts;
+  std::vector<TitleClip> items;
+  bool described = type == kStreamH264 && clips.dependent.size() == clips.base.size();
+  for (size_t i = 0; i < clips.base.size() && described; ++i) {
+    TitleClip c;
+    c.path[0] = clipFile(stream, clips.base[i], ".m2ts", ".M2TS");
+    c.path[1] = clipFile(stream, clips.dependent[i], ".m2ts", ".M2TS");
+    if (c.path[0].empty() || c.path[1].empty()) {
+      described = false;
+      break;
+    }
+    const Probed& b = views(c.path[0]);
+    c.id[0] = b.read && b.views.type == kStreamH264 ? b.views.base : -1;
+    c.id[1] = dependentPid(c.path[1]);
+    c.in = int64_t{clips.times[i].in} * 2;
+    c.out = int64_t{clips.times[i].out} * 2;
+    c.info[0] = infoOf(clips.base[i]);
+    c.info[1] = infoOf(clips.dependent[i]);
+    for (int v = 0; v < 2; ++v) c.size[v] = FileSize(c.path[v]);
+    auto [last, fresh] = lastPts.try_emplace(c.path[0], kNoTimestamp);
+    if (fresh && c.id[0] >= 0) last->second = LastTimestamp(c.path[0], c.size[0], c.id[0]);
+    c.lastPts = last->second;
+    described = c.id[0] >= 0 && c.id[1] >= 0 && c.info[0] && c.lastPts != kNoTimestamp;
+    items.push_back(std::move(c));
+  }
+  if (described) {
+    uint32_t titleNum = num, titleDen = den;
+    for (const ClipVideo& v : items.front().info[0]->video)
+      if (v.pid == items.front().id[0]) {
+        const ClipFrameRate rate = FrameRateOfCode(v.rate);
+        if (rate.num != 0 && rate.den != 0) {
+          titleNum = rate.num;
+          titleDen = rate.den;
+        }
+      }
+    container->SetTitle(DescribeTitle(items, titleNum, titleDen));
+  }
+  input = std::move(container);
   return ContainerOpen::kOpened;
 }
 

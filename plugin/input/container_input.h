@@ -11,6 +11,7 @@
 #include "byte_source.h"
 #include "container_format.h"
 #include "stream_layout.h"
+#include "unit_table.h"
 
 namespace korvala {
 
@@ -48,6 +49,9 @@ class ContainerInput {
   virtual bool Cut() const { return false; }
   // Whether the play item of the base view's unit laid out at `offset` presents its picture.
   virtual bool Shows(uint64_t /*offset*/) const { return true; }
+  // A Blu-ray title whose clip information describes it: its units, scanned stretch by
+  // stretch as they are played; null for every other input.
+  virtual std::unique_ptr<TitleUnits> OpenTitle() { return nullptr; }
 };
 
 enum class ContainerOpen { kNotContainer, kOpened, kFailed };

@@ -82,6 +82,13 @@ bool LayoutBuilder::OpenClip() {
     demux_[0].Want(dependent ? std::vector<int>{c.id[0], c.id[1]} : std::vector<int>{c.id[0]});
     ended_[1] = !dependent || ended_[0];
   }
+  for (int v = 0; v < (separate_ ? 2 : 1); ++v) {
+    if (c.from[v] <= 0 || ended_[v]) continue;
+    if (!demux_[v].Discover(c.id[v]) || !demux_[v].SeekToByte(c.from[v])) {
+      ended_[v] = true;
+      if (!separate_) ended_[1] = true;
+    }
+  }
   if (clip_ == 0 && plan_->headerSize > 0) EmitConstant(0, plan_->headerAt, plan_->headerSize);
   clipOpen_ = true;
   return true;
@@ -158,6 +165,13 @@ bool LayoutBuilder::ReadPacket() {
     } else {
       ended_[0] = ended_[1] = true;
     }
+    return false;
+  }
+  // A stretch: a packet the demuxer held from before the seek is left out, and its end ends it.
+  if (p.pos >= 0 && p.pos < c.from[source]) return true;
+  if (c.to[source] >= 0 && p.pos >= c.to[source]) {
+    if (separate_) ended_[source] = true;
+    else ended_[0] = ended_[1] = true;
     return false;
   }
   const int view = separate_ ? source : (p.id == c.id[0] ? 0 : 1);

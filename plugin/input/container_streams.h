@@ -24,6 +24,10 @@ struct ContainerPlan {
     // A playlist's item shows only the pictures presented in [in, out) (90 kHz) of its clip.
     bool cut = false;
     int64_t in = 0, out = 0;
+    // The stretch of each file read: from the packet at `from` to the first at or past `to`
+    // (-1: the file's end).
+    int64_t from[2] = {0, 0};
+    int64_t to[2] = {-1, -1};
   };
   std::vector<Clip> clips;  // played in order, the frames following on
   bool matroska = false;

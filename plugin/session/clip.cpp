@@ -95,6 +95,7 @@ Korvala::Korvala(const char* sourceFileAVC, const char* sourceFileMVC, int numFr
     DescribeClip(numFrames, haveSps ? &sps : nullptr);
     m_properties.Learn(m_session, *m_decoder, m_videoParams, haveSps ? &sps : nullptr, m_pmfxSurfaces, m_numSurfaces,
                        m_format.fpsNum, m_format.fpsDen);
+    m_serving = true;
   } catch (...) {
     ReleaseAll();
     throw;
@@ -159,7 +160,14 @@ void Korvala::OpenInputs(const char* sourceFileAVC, const char* sourceFileMVC) {
 // From now on the decoder gets the stream's access units out of the index. The dependent view
 // goes with them only when it is shown: the base view alone costs what the base file costs.
 void Korvala::StartUnits(bool restart, korvala::Codec codec) {
-  if (!m_index) {
+  if (!m_units && m_container && codec == korvala::Codec::kH264 && !m_titleLied && (m_title = m_container->OpenTitle())) {
+    // Nothing is scanned now: each stretch between two entry points is, when it is played.
+    m_units = m_title.get();
+    m_feedDependent = m_mvcMode != 0 && m_viewId != 0;
+    m_unitsAVC = m_title->OpenUnits(0);
+    if (m_feedDependent) m_unitsMVC = m_title->OpenUnits(1);
+  }
+  if (!m_units) {
     const bool pair = m_mvcMode != 0;
     m_feedDependent = pair && m_viewId != 0;
     // The dependent view is scanned even when it is not shown: its anchor pictures are what
@@ -188,6 +196,7 @@ void Korvala::StartUnits(bool restart, korvala::Codec codec) {
       if (pair) m_scanMVC = korvala::FileScan(Reader(m_fileMVC));
       if (m_feedDependent) m_unitsMVC = Reader(m_fileMVC);
     }
+    m_units = m_index.get();
   }
   m_feed = Feed::kUnits;
   if (restart) RewindInput();
@@ -201,7 +210,26 @@ void Korvala::RewindInput() {
   if (m_feed == Feed::kRaw) m_rawOffset = 0;
 }
 
+bool Korvala::UnitsKnown() const { return m_title || (m_index && m_index->Finished()); }
+
+// A stretch's stream disagreed with what the disc said of it: the title is scanned whole, as
+// an input without clip information is, and the request that found it is decoded again.
+void Korvala::ScanTitleInstead() {
+  m_titleLied = true;
+  m_unitsAVC.reset();
+  m_unitsMVC.reset();
+  m_title.reset();
+  m_units = nullptr;
+  StartUnits(false);
+  IndexReady();
+  RewindInput();
+  // Pictures already numbered by the title's units are in the decoder: a request starts again.
+  // While the header is read there are none, and the units go on from the start.
+  if (m_serving) throw Rescanned{};
+}
+
 bool Korvala::IndexReady() {
+  if (m_title) return true;
   if (!m_index) return false;
   if (!m_index->Finished()) {
     if (m_progress) ScanWithProgress();
@@ -280,12 +308,23 @@ void Korvala::ScanWithProgress() {
 mfxStatus Korvala::FillBitstream() {
   if (m_feed == Feed::kRaw) return korvala::FillRaw(*this, &m_bitstream);
   if (m_inputEnded) return MFX_ERR_MORE_DATA;
-  if (!m_index->Finished()) korvala::ScanUntil(*m_index, m_scanAVC, DependentScan(), size_t{m_nextUnit} + 1);
-  if (m_nextUnit >= m_index->KnownUnits()) {
+  if (m_title) {
+    uint32_t unit = m_nextUnit;
+    if (!m_title->Feedable(unit)) {
+      if (!m_title->Lied()) {
+        m_inputEnded = true;
+        return MFX_ERR_MORE_DATA;
+      }
+      ScanTitleInstead();
+      return FillBitstream();
+    }
+    m_nextUnit = unit;
+  } else if (!m_index->Finished()) korvala::ScanUntil(*m_index, m_scanAVC, DependentScan(), size_t{m_nextUnit} + 1);
+  if (!m_title && m_nextUnit >= m_index->KnownUnits()) {
     m_inputEnded = true;
     return MFX_ERR_MORE_DATA;
   }
-  const korvala::IndexedUnit unit = m_index->Unit(m_nextUnit);
+  const korvala::IndexedUnit unit = m_units->Unit(m_nextUnit);
   switch (korvala::AppendUnit(*this, unit, m_feedDependent, kStampBase + m_nextUnit, &m_bitstream)) {
     case korvala::AppendResult::kAppended:
       ++m_nextUnit;
@@ -526,7 +565,7 @@ void Korvala::DescribeClip(int numFrames, const h264::Sps* sps) {
   if (m_container && m_container->Cut()) IndexReady();
   if (numFrames == 0) {
     m_counted = true;
-    if (IndexReady()) m_frames = m_index->FrameCount();
+    if (IndexReady()) m_frames = m_units->FrameCount();
     frames = m_frames < 0 ? 0 : m_frames;
   }
   const bool doubled = m_viewId == 2 || m_viewId == -2;
@@ -576,6 +615,8 @@ void Korvala::ReleaseAll() {
   }
   m_extensionBuffers.clear();
   m_extensionBuffers.shrink_to_fit();
+  m_units = nullptr;
+  m_title.reset();
   m_index.reset();
   m_container.reset();
 }

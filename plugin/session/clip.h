@@ -76,6 +76,9 @@ class Korvala : private korvala::ReaderState {
   mfxStatus FillBitstream();
   void RewindInput();
   bool IndexReady();  // scans the rest of the input once, then true while units are indexed
+  bool UnitsKnown() const;  // every unit's frame is known: a finished index, or a disc title's
+  struct Rescanned {};      // thrown once a title is scanned instead: the request is decoded again
+  void ScanTitleInstead();  // the disc's information disagreed with its streams
   bool LoadKeptIndex(bool pair, korvala::Codec codec);  // the index of an earlier run, when it still fits
   void KeepIndex();  // a freshly finished index, for the next run
   void CutToPlayItems();
@@ -138,6 +141,10 @@ class Korvala : private korvala::ReaderState {
   enum class Feed { kRaw, kUnits };
   Feed m_feed = Feed::kRaw;
   std::unique_ptr<korvala::UnitIndex> m_index;
+  std::unique_ptr<korvala::TitleUnits> m_title;  // a disc title opened from its clip information
+  korvala::UnitTable* m_units = nullptr;         // what is fed: one of the two
+  bool m_titleLied = false;                      // ... and its streams disagreed with it
+  bool m_serving = false;                        // the clip is made: frames are being asked for
   korvala::FileScan m_scanAVC;
   korvala::FileScan m_scanMVC;
   std::string m_pathAVC, m_pathMVC;  // as given: what the kept index is keyed by

@@ -138,7 +138,7 @@ int64_t Korvala::ClipIndexOf(const Picture& p) const {
 // Pictures are told apart by their units: the index is complete and the runtime hands the
 // units' timestamps back.
 bool Korvala::Identified() const {
-  return m_feed == Feed::kUnits && m_index && m_index->Finished() && m_stampsSeen && !m_stampsMissing;
+  return m_feed == Feed::kUnits && UnitsKnown() && m_stampsSeen && !m_stampsMissing;
 }
 
 // The run has passed frame n's picture without keeping it. Identified pictures come in output
@@ -168,11 +168,22 @@ FramePtr Korvala::GetFrame(int n, FrameMaker& maker) {
     bool seek = Behind(n);
     // Far ahead: skip what lies between when a random access point on the way yields it.
     if (!seek && target.frame > m_runTop + kWindowFrames && m_feed == Feed::kUnits && IndexReady())
-      seek = m_index->SeekUnit(static_cast<uint32_t>(target.frame), m_stampsMissing) > m_nextUnit;
+      seek = m_units->SeekUnit(static_cast<uint32_t>(target.frame), m_stampsMissing) > m_nextUnit;
     if (seek) Seek(n);
     m_backward = n < m_currentFrame;
     m_currentFrame = n;
-    frame = DecodeTo(n, maker);
+    try {
+      frame = DecodeTo(n, maker);
+      // A title's run ends with its play item: the next item is reached by a seek.
+      if (!frame && m_drained && m_title &&
+          m_units->SeekUnit(static_cast<uint32_t>(target.frame), m_stampsMissing) > m_nextUnit) {
+        Seek(n);
+        frame = DecodeTo(n, maker);
+      }
+    } catch (const Rescanned&) {
+      Seek(n);
+      frame = DecodeTo(n, maker);
+    }
   }
   m_backward = n < m_currentFrame;
   m_currentFrame = n;
@@ -190,8 +201,8 @@ void Korvala::Seek(int n) {
   if (m_feed == Feed::kUnits && IndexReady()) {
     // Pictures told apart by the units' timestamps may start anywhere; counted ones only where
     // no earlier picture can come out after the start.
-    unit = m_index->SeekUnit(static_cast<uint32_t>(target.frame), m_stampsMissing);
-    first = m_index->FirstExactFrame(unit);
+    unit = m_units->SeekUnit(static_cast<uint32_t>(target.frame), m_stampsMissing);
+    first = m_units->FirstExactFrame(unit);
   }
   if (m_decoder->Reset(&m_videoParams) < MFX_ERR_NONE) RaiseLinearDecoding(n);
   m_bitstream.DataOffset = 0;
@@ -245,8 +256,8 @@ Korvala::Picture Korvala::Identify(const mfxFrameSurface1& surface) {
   const bool stamped = m_feed == Feed::kUnits && stamp >= kStampBase && stamp - kStampBase < m_nextUnit;
   if (m_feed == Feed::kUnits) (stamped ? m_stampsSeen : m_stampsMissing) = true;
   const uint64_t unit = stamped ? stamp - kStampBase : 0;
-  if (stamped && m_index->Finished() && !m_stampsMissing) {
-    const uint32_t frame = m_index->FrameOfUnit(static_cast<size_t>(unit));
+  if (stamped && UnitsKnown() && !m_stampsMissing) {
+    const uint32_t frame = m_units->FrameOfUnit(static_cast<size_t>(unit));
     p.frame = frame == korvala::kNoFrame ? int64_t{-1} : int64_t{frame};
     return p;
   }

@@ -8,11 +8,14 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "avs_host.h"
+#include "clip_info.h"
+#include "disc_files.h"
 #include "media.h"
 #include "playlist_writer.h"
 #include "real_host.h"
@@ -193,12 +196,13 @@ TEST(ContainerSingleStream, DecodesLikeTheElementaryStreamOrRefuses) {
 // A title folder in the build tree: the playlist written, the streams linked from the shared
 // sets (clip 00000/00001 from `set`, 00002/00003 from `other`), the SSIF there, absent, or junk.
 std::string TitleFolder(const std::string& name, const std::vector<disc_test::WrittenItem>& items, const char* ssif,
-                        const std::string& set, const std::string& other = "") {
+                        const std::string& set, const std::string& other = "", bool clipInfo = true) {
   namespace fs = std::filesystem;
   const fs::path dir = fs::path(BuildDir()) / name / "BDMV";
   fs::remove_all(dir.parent_path());
   fs::create_directories(dir / "PLAYLIST");
   fs::create_directories(dir / "STREAM" / "SSIF");
+  fs::create_directories(dir / "CLIPINF");
   std::vector<std::string> dependent;
   for (const disc_test::WrittenItem& i : items) dependent.push_back(i.clip == "00000" ? "00001" : "00003");
   const std::vector<uint8_t> mpls = disc_test::PlaylistBytes(items, 8, dependent);
@@ -206,8 +210,11 @@ std::string TitleFolder(const std::string& name, const std::vector<disc_test::Wr
   for (const auto& [from, clips] : {std::pair<std::string, int>{set, 0}, {other, 2}}) {
     if (from.empty()) continue;
     const fs::path shared = SharedMedia("containers/" + from + "/BDMV/STREAM");
-    for (int k = 0; k < 2; ++k)
-      fs::create_symlink(shared / ("0000" + std::to_string(k) + ".m2ts"), dir / "STREAM" / ("0000" + std::to_string(clips + k) + ".m2ts"));
+    for (int k = 0; k < 2; ++k) {
+      const std::string from = "0000" + std::to_string(k), to = "0000" + std::to_string(clips + k);
+      fs::create_symlink(shared / (from + ".m2ts"), dir / "STREAM" / (to + ".m2ts"));
+      if (clipInfo) fs::create_symlink(shared / ".." / "CLIPINF" / (from + ".clpi"), dir / "CLIPINF" / (to + ".clpi"));
+    }
   }
   const fs::path ssifPath = dir / "STREAM" / "SSIF" / "00000.ssif";
   if (std::string(ssif) == "linked") fs::create_symlink(SharedMedia("containers/" + set + "/BDMV/STREAM/SSIF/00000.ssif"), ssifPath);
@@ -222,16 +229,18 @@ TEST(ContainerPlaylist, ItemsShowTheFramesBetweenTheirInAndOutTimes) {
     GTEST_SKIP() << "shared test media containers/mvc_ibbp_cabac and mvc_1080p are not present";
   avshost::Host host;
   host.LoadPlugin(kPlugin);
-  avshost::Clip whole = host.Invoke("Korvala", {SharedMedia("containers/mvc_ibbp_cabac/BDMV/PLAYLIST/00000.mpls"), "", 0, 2});
+  avshost::Clip whole = host.Invoke("Korvala", {SharedMedia("containers/mvc_ibbp_cabac/mvc_ibbp_cabac.m2ts"), "", 0, 2});
   constexpr uint32_t kIn = 27000000, kStep = 45000 / 24;  // the clip's first picture, a frame at 24 a second
   const std::vector<disc_test::WrittenItem> items = {{"00000", kIn + 5 * kStep, kIn + 15 * kStep},
                                                      {"00000", kIn, kIn + 8 * kStep}};
   std::vector<int> shown;  // the whole clip's frames the title shows, both views
   for (int f = 5; f < 15; ++f) shown.insert(shown.end(), {2 * f, 2 * f + 1});
   for (int f = 0; f < 8; ++f) shown.insert(shown.end(), {2 * f, 2 * f + 1});
-  for (const char* ssif : {"linked", "absent", "junk"}) {
+  for (const char* ssif : {"linked", "absent", "junk", "no clip information"}) {
     SCOPED_TRACE(ssif);
-    avshost::Clip title = host.Invoke("Korvala", {TitleFolder("cut_title", items, ssif, "mvc_ibbp_cabac"), "", avshost::Value(), 2});
+    const bool clipInfo = std::string(ssif) != "no clip information";
+    avshost::Clip title = host.Invoke(
+        "Korvala", {TitleFolder("cut_title", items, ssif, "mvc_ibbp_cabac", "", clipInfo), "", avshost::Value(), 2});
     ASSERT_EQ(title.GetVideoInfo().num_frames, static_cast<int>(shown.size()));
     for (bool reverse : {false, true})
       for (size_t i = 0; i < shown.size(); ++i) {
@@ -246,6 +255,67 @@ TEST(ContainerPlaylist, ItemsShowTheFramesBetweenTheirInAndOutTimes) {
     ADD_FAILURE() << "a title of two picture sizes was taken";
   } catch (const avshost::ScriptError& e) {
     EXPECT_STREQ(e.what(), "Korvala: ERROR -> A clip of the playlist has another picture size");
+  }
+}
+
+// A title opened from its clip information serves the frames its SSIF does, and when the disc
+// lies (entry points that are no places to start, a stream that ends before its OUT time) it is
+// scanned instead: never a wrong frame.
+TEST(ContainerPlaylist, ATitleFromItsClipInformationServesItsStreamsFrames) {
+  const std::string set = "mvc_1080p_x20";
+  const std::string clpi = SharedMedia("containers/" + set + "/BDMV/CLIPINF/00000.clpi");
+  if (clpi.empty()) GTEST_SKIP() << "shared test media containers/" << set << " is not present";
+  std::vector<uint8_t> bytes;
+  ASSERT_TRUE(ReadFile(clpi, bytes));
+  korvala::ClipInfo info;
+  ASSERT_TRUE(korvala::ParseClipInfo(bytes.data(), bytes.size(), info));
+  avshost::Host host;
+  host.LoadPlugin(kPlugin);
+  avshost::Clip ssif = host.Invoke("Korvala", {SharedMedia("containers/" + set + "/BDMV/STREAM/SSIF/00000.ssif"), "", 0, 2});
+  const int count = ssif.GetVideoInfo().num_frames;
+  ASSERT_EQ(count, 1920);
+  std::map<int, std::vector<std::uint8_t>> frames;
+  auto expected = [&](int n) -> const std::vector<std::uint8_t>& {
+    auto [it, fresh] = frames.try_emplace(n);
+    if (fresh) it->second = FrameBytes(ssif.GetFrame(n));
+    return it->second;
+  };
+  constexpr uint32_t kIn = 27000000, kOut = 28800000;
+  struct Lie {
+    const char* name;
+    void (*change)(korvala::ClipInfo&);
+    uint32_t out;
+  };
+  const Lie lies[] = {
+      {"true", [](korvala::ClipInfo&) {}, kOut},
+      {"each entry point at the next one's packet",
+       [](korvala::ClipInfo& i) {
+         for (korvala::EntryPointMap& m : i.maps)
+           for (size_t k = 0; k + 1 < m.entries.size(); ++k) m.entries[k].spn = m.entries[k + 1].spn;
+       },
+       kOut},
+      {"entry points off their pictures",
+       [](korvala::ClipInfo& i) {
+         for (korvala::EntryPointMap& m : i.maps)
+           for (korvala::EntryPoint& e : m.entries) e.spn += 40;
+       },
+       kOut},
+      {"an OUT time past the stream's end", [](korvala::ClipInfo&) {}, kOut + 45000},
+  };
+  for (const Lie& lie : lies) {
+    SCOPED_TRACE(lie.name);
+    const std::string mpls = TitleFolder("clip_info_title", {{"00000", kIn, lie.out}}, "absent", set);
+    korvala::ClipInfo changed = info;
+    lie.change(changed);
+    const std::filesystem::path written = std::filesystem::path(mpls).parent_path() / ".." / "CLIPINF" / "00000.clpi";
+    std::filesystem::remove(written);
+    const korvala::disc::Bytes file = korvala::disc::ClipInfoFile(changed);
+    std::ofstream(written, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), file.size());
+    avshost::Clip title = host.Invoke("Korvala", {mpls, "", avshost::Value(), 2});
+    ASSERT_EQ(title.GetVideoInfo().num_frames, count);
+    // Frames far apart, the last first; the lies are found on the way to them.
+    for (int n : &lie == &lies[0] ? std::vector<int>{count - 1, 0, 1001, 200, 201} : std::vector<int>{1001, 200})
+      ASSERT_TRUE(FrameBytes(title.GetFrame(n)) == expected(n)) << "frame " << n;
   }
 }
 
