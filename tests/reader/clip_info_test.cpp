@@ -133,17 +133,19 @@ TEST(ClipInfo, CutOrDamagedFilesFailWithoutReadingPastTheirEnd) {
   struct Damage {
     const char* what;
     size_t at;
-    uint8_t value;
+    uint32_t value;
+    int bytes = 1;  // big-endian
   };
   for (const Damage& d : {Damage{"stream count", cpi + 7, 255}, Damage{"fine entry count", stream + 5, 0xFF},
                           Damage{"coarse entry count", stream + 3, 0xFF}, Damage{"map address", stream + 8, 0x7F},
+                          Damage{"two streams naming one map", stream + 12 + 8, 2 + 3 * 12, 4},
                           Damage{"fine table address", map + 3, 0},
                           Damage{"first coarse entry's fine entry", map + 6, 0x40},
                           Damage{"a coarse entry's fine entry past the table", map + 12, 0xFF},
                           Damage{"an SPN going back", fine + 5 * 4 + 1, 0},
                           Damage{"program info length", u32(12) + 1, 0xFF}}) {
     Bytes bad = file;
-    bad[d.at] = d.value;
+    for (int i = 0; i < d.bytes; ++i) bad[d.at + i] = static_cast<uint8_t>(d.value >> 8 * (d.bytes - 1 - i));
     ClipInfo info;
     EXPECT_FALSE(Parse(bad, info)) << d.what;
   }
