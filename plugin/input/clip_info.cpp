@@ -77,6 +77,7 @@ bool ReadProgramInfo(Section s, ClipInfo& info) {
       const uint32_t pid = s.Get(at, 2), length = s.Get(at + 2, 1);
       Section coding = s.Part(at + 3, length);
       at += 3 + size_t{length};
+      if (!coding.ok) return false;
       const uint32_t type = coding.Get(0, 1);
       if (p != 0 || !IsVideo(static_cast<uint8_t>(type))) continue;
       const uint32_t formatRate = coding.Get(1, 1);
@@ -89,12 +90,14 @@ bool ReadProgramInfo(Section s, ClipInfo& info) {
 }
 
 // One stream's map: coarse entries (a PTS's and an SPN's high bits, and the first fine entry they
-// serve) then fine entries (the low bits). `map` starts at the stream's map.
-bool ReadStreamMap(Section map, uint32_t coarseCount, uint32_t fineCount, EntryPointMap& out) {
+// serve) then fine entries (the low bits). `map` starts at the stream's map; `length` becomes
+// the bytes its tables span.
+bool ReadStreamMap(Section map, uint32_t coarseCount, uint32_t fineCount, EntryPointMap& out, size_t& length) {
   const uint32_t fineAt = map.Get(0, 4);
   if (!map.ok || fineAt < 4 + size_t{coarseCount} * 8) return false;  // the tables would overlap
+  length = fineAt + size_t{fineCount} * 4;
   Section coarse = map.Part(4, size_t{coarseCount} * 8), fine = map.Part(fineAt, size_t{fineCount} * 4);
-  if (!coarse.ok || !fine.ok || (fineCount > 0 && coarseCount == 0)) return false;
+  if (!coarse.ok || !fine.ok) return false;
   out.entries.reserve(fineCount);  // four bytes of the file each
   if (fineCount == 0) return true;
   uint32_t c = 0, ref = coarse.Get(0, 4) >> 14;
@@ -125,6 +128,7 @@ bool ReadCpi(Section cpi, ClipInfo& info) {
   const uint32_t streams = epMap.Get(1, 1);
   if (!epMap.Holds(2, size_t{streams} * 12)) return false;
   const size_t first = info.maps.size();
+  size_t used = 2 + size_t{streams} * 12;  // the stream table
   info.maps.resize(first + streams);
   for (uint32_t i = 0; i < streams; ++i) {
     const size_t at = 2 + size_t{i} * 12;
@@ -133,8 +137,12 @@ bool ReadCpi(Section cpi, ClipInfo& info) {
     const uint32_t counts = epMap.Get(at + 2, 2), countsLow = epMap.Get(at + 4, 4);
     map.streamType = static_cast<uint8_t>(counts >> 2 & 15);
     const uint32_t coarseCount = (counts & 3) << 14 | countsLow >> 18, fineCount = countsLow & 0x3FFFF;
+    // Each stream's tables follow the last one's, so that streams naming the same bytes can't
+    // multiply what is kept.
     const uint32_t mapAt = epMap.Get(at + 8, 4);
-    if (!ReadStreamMap(epMap.From(mapAt), coarseCount, fineCount, map)) return false;
+    size_t length = 0;
+    if (mapAt < used || !ReadStreamMap(epMap.From(mapAt), coarseCount, fineCount, map, length)) return false;
+    used = mapAt + length;
   }
   return epMap.ok;
 }

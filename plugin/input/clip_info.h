@@ -17,7 +17,7 @@ struct EntryPoint {
 // The entry points of one stream, in the file's order (source packet numbers strictly rising).
 struct EntryPointMap {
   uint16_t pid = 0;
-  uint8_t streamType = 0;  // 1 video, 3 the main path's audio, 4 a sub-path's...
+  uint8_t streamType = 0;  // EP_stream_type: 1 for video
   std::vector<EntryPoint> entries;
 };
 

@@ -26,27 +26,6 @@ Bytes ReadFile(const std::string& path) {
 
 bool Parse(const Bytes& b, ClipInfo& info) { return ParseClipInfo(b.data(), b.size(), info); }
 
-bool SameEntries(const std::vector<EntryPoint>& a, const std::vector<EntryPoint>& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (a[i].pts != b[i].pts || a[i].spn != b[i].spn) return false;
-  return true;
-}
-void ExpectSame(const ClipInfo& a, const ClipInfo& b) {
-  EXPECT_EQ(a.start, b.start);
-  EXPECT_EQ(a.end, b.end);
-  ASSERT_EQ(a.video.size(), b.video.size());
-  for (size_t i = 0; i < a.video.size(); ++i)
-    EXPECT_TRUE(a.video[i].pid == b.video[i].pid && a.video[i].codingType == b.video[i].codingType &&
-                a.video[i].format == b.video[i].format && a.video[i].rate == b.video[i].rate);
-  ASSERT_EQ(a.maps.size(), b.maps.size());
-  for (size_t i = 0; i < a.maps.size(); ++i) {
-    EXPECT_EQ(a.maps[i].pid, b.maps[i].pid);
-    EXPECT_EQ(a.maps[i].streamType, b.maps[i].streamType);
-    EXPECT_TRUE(SameEntries(a.maps[i].entries, b.maps[i].entries)) << "map " << i;
-  }
-}
-
 // The PTS of the PES that the TS packet at `at` starts, or -1 when it starts none of `pid`.
 int64_t PesPtsAt(const Bytes& ts, size_t at, uint16_t pid) {
   if (at + 188 > ts.size() || ts[at] != 0x47 || !(ts[at + 1] & 0x40) || ((ts[at + 1] & 0x1F) << 8 | ts[at + 2]) != pid)
@@ -101,16 +80,16 @@ ClipInfo Sample() {
 }
 
 TEST(ClipInfo, WrittenFilesReadBack) {
-  const ClipInfo sample = Sample();
-  for (bool dependent : {false, true}) {
-    ClipInfo info;
-    ASSERT_TRUE(Parse(disc::ClipInfoFile(sample, dependent), info)) << dependent;
-    ExpectSame(info, sample);
-  }
-  ClipInfo none = Sample(), info;
-  none.maps.clear();
-  ASSERT_TRUE(Parse(disc::ClipInfoFile(none), info));
-  EXPECT_TRUE(info.maps.empty() && info.video.size() == 2);
+  ClipInfo noMap = Sample();
+  noMap.maps.clear();
+  // The writer writes every field: what is read back, written again, is the same file.
+  for (const ClipInfo& sample : {Sample(), noMap})
+    for (bool dependent : {false, true}) {
+      const Bytes file = disc::ClipInfoFile(sample, dependent);
+      ClipInfo info;
+      ASSERT_TRUE(Parse(file, info)) << dependent;
+      EXPECT_EQ(disc::ClipInfoFile(info, dependent), file) << dependent;
+    }
 }
 
 // Every cut either fails or, when it still holds what is read, gives the whole file's answer;
@@ -119,11 +98,10 @@ TEST(ClipInfo, WrittenFilesReadBack) {
 TEST(ClipInfo, CutOrDamagedFilesFailWithoutReadingPastTheirEnd) {
   for (bool dependent : {false, true}) {
     const Bytes file = disc::ClipInfoFile(Sample(), dependent);
-    ClipInfo whole, info;
-    ASSERT_TRUE(Parse(file, whole));
+    ClipInfo info;
     for (size_t n = 0; n < file.size(); ++n) {
       const Bytes cut(file.begin(), file.begin() + n);
-      if (Parse(cut, info)) ExpectSame(info, whole);
+      if (Parse(cut, info)) EXPECT_EQ(disc::ClipInfoFile(info, dependent), file) << n;
       else EXPECT_TRUE(info.maps.empty() && info.video.empty());
     }
   }
@@ -133,17 +111,19 @@ TEST(ClipInfo, CutOrDamagedFilesFailWithoutReadingPastTheirEnd) {
   struct Damage {
     const char* what;
     size_t at;
-    uint8_t value;
+    uint32_t value;
+    int bytes = 1;  // big-endian
   };
   for (const Damage& d : {Damage{"stream count", cpi + 7, 255}, Damage{"fine entry count", stream + 5, 0xFF},
                           Damage{"coarse entry count", stream + 3, 0xFF}, Damage{"map address", stream + 8, 0x7F},
+                          Damage{"two streams naming one map", stream + 12 + 8, 2 + 3 * 12, 4},
                           Damage{"fine table address", map + 3, 0},
                           Damage{"first coarse entry's fine entry", map + 6, 0x40},
                           Damage{"a coarse entry's fine entry past the table", map + 12, 0xFF},
                           Damage{"an SPN going back", fine + 5 * 4 + 1, 0},
                           Damage{"program info length", u32(12) + 1, 0xFF}}) {
     Bytes bad = file;
-    bad[d.at] = d.value;
+    for (int i = 0; i < d.bytes; ++i) bad[d.at + i] = static_cast<uint8_t>(d.value >> 8 * (d.bytes - 1 - i));
     ClipInfo info;
     EXPECT_FALSE(Parse(bad, info)) << d.what;
   }
