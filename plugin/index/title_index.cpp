@@ -18,6 +18,7 @@ constexpr int kOffsetShift = 40;  // a unit's offset: its stretch's number, then
 constexpr uint64_t kOffsetMask = (uint64_t{1} << kOffsetShift) - 1;
 constexpr size_t kKeptStretches = 8;  // the decoder holds a few units of the stretches before
 constexpr int64_t kMapPrecision = 512;
+constexpr size_t kScanBlock = size_t{1} << 20;  // a stretch is a few megabytes
 const uint8_t kStandIn[ContainerPlan::kStandInSize] = {0, 0, 0, 1, 0x18};
 
 class Title : public TitleUnits {
@@ -122,8 +123,8 @@ class Title : public TitleUnits {
     UnitIndex index(true, Codec::kH264);
     {
       auto builder = std::make_shared<LayoutBuilder>(plan, true, layout);
-      FileScan base(std::make_unique<BuilderSource>(builder, 0));
-      FileScan dependent(std::make_unique<BuilderSource>(builder, 1));
+      FileScan base(std::make_unique<BuilderSource>(builder, 0), kScanBlock);
+      FileScan dependent(std::make_unique<BuilderSource>(builder, 1), kScanBlock);
       ScanUntil(index, base, &dependent, SIZE_MAX);
       while (base.Step(index.Base())) {
       }
