@@ -205,6 +205,10 @@ std::unique_ptr<ByteSource> Title::OpenUnits(int view) { return std::make_unique
 
 std::unique_ptr<TitleUnits> IndexTitle(std::shared_ptr<const DiscTitle> title) {
   if (!title || title->items.empty()) return nullptr;
+  // Each stretch is numbered in a unit's high 16 bits: a title of more is scanned instead.
+  size_t stretches = 0;
+  for (const TitleItem& item : title->items) stretches += item.stretches.size();
+  if (stretches >= kStretchUnits) return nullptr;
   return std::make_unique<Title>(std::move(title));
 }
 

@@ -73,7 +73,7 @@ std::shared_ptr<const DiscTitle> DescribeTitle(const std::vector<TitleClip>& cli
       if (static_cast<uint64_t>(from[0]) >= c.size[0] || static_cast<uint64_t>(from[1]) >= c.size[1]) return nullptr;
       if (!item.stretches.empty()) {
         TitleStretch& last = item.stretches.back();
-        if (from[0] <= last.from[0] || from[1] <= last.from[1]) return nullptr;  // out of order
+        if (from[0] <= last.from[0] || from[1] <= last.from[1] || e.pts <= last.pts) return nullptr;  // out of order
         last.to[0] = from[0];
         last.to[1] = from[1];
       }

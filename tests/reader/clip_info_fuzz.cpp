@@ -1,6 +1,7 @@
 // Fuzz target: clip information files, as any bytes or as a written file (main or dependent view)
 // with the input laid over it and cut. Whatever they say, a file is refused with nothing kept, or
-// read into maps whose source packets rise and whose size the file's bytes account for.
+// read into maps whose source packets rise and whose size the file's bytes account for; a title
+// described by them has stretches that rise within their files and frames that add up.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -8,6 +9,7 @@
 
 #include "clip_info.h"
 #include "disc_files.h"
+#include "disc_title.h"
 
 namespace {
 
@@ -59,5 +61,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The main and the dependent view's CPI may name the same bytes, no more.
   Check(entries * 4 + info.maps.size() * 12 <= 2 * file.size() && info.video.size() * 3 <= 2 * file.size(),
         "what is kept, the file holds");
+
+  if (info.maps.empty()) return 0;
+  korvala::TitleClip clip;
+  clip.path[0] = "base";
+  clip.path[1] = "dependent";
+  clip.id[0] = info.maps.front().pid;
+  clip.id[1] = info.maps.back().pid;
+  clip.info[0] = clip.info[1] = &info;
+  clip.in = int64_t{data[1]} << 20;
+  clip.out = clip.in + (int64_t{data[2]} << 18) + 1;
+  clip.size[0] = clip.size[1] = uint64_t{data[1]} << 24;
+  clip.lastPts = clip.out;
+  const auto title = korvala::DescribeTitle({clip, clip}, 24000, 1001);
+  if (!title) return 0;
+  uint32_t frames = 0;
+  for (const korvala::TitleItem& item : title->items) {
+    Check(item.firstFrame == frames && !item.stretches.empty(), "items follow on");
+    frames += item.frames;
+    for (size_t s = 0; s < item.stretches.size(); ++s) {
+      const korvala::TitleStretch& t = item.stretches[s];
+      Check(t.from[0] >= 0 && uint64_t(t.from[0]) < clip.size[0] && t.firstFrame >= item.firstFrame, "a stretch in its file");
+      Check(s == 0 || (t.from[0] > item.stretches[s - 1].from[0] && t.firstFrame >= item.stretches[s - 1].firstFrame),
+            "stretches rise");
+    }
+  }
+  Check(frames == title->frames, "the count is the items'");
   return 0;
 }
