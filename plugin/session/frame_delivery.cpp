@@ -145,11 +145,11 @@ bool Korvala::Identified() const {
 // order; counted ones are counted per view.
 bool Korvala::Behind(int n) const {
   const Picture target = TargetOf(n);
-  if (Identified()) return target.frame < m_runTop;
+  if (Identified()) return target.frame <= m_viewTop[target.view];
   return target.frame < m_countFrom + m_counts[target.view];
 }
 
-void Korvala::Keep(int64_t n, FramePtr frame) { m_window[n] = std::move(frame); }
+void Korvala::Keep(int64_t n, FramePtr frame) { m_window[n] = Kept{std::move(frame), false}; }
 
 // How far below the latest request frames are kept. Going backward (Reverse(), an editor
 // stepping back), a seek's decode keeps twice the window, so it serves that many requests.
@@ -157,10 +157,11 @@ int Korvala::Below() const { return m_backward ? kBackwardFrames : kWindowFrames
 
 FramePtr Korvala::GetFrame(int n, FrameMaker& maker) {
   if (n < 0) return MakeBlankFrame(maker);
+  const bool backward = n < m_currentFrame;
   auto kept = m_window.find(n);
   FramePtr frame;
   if (kept != m_window.end()) {
-    frame = kept->second;
+    frame = kept->second.frame;
   } else {
     const Picture target = TargetOf(n);
     // Past the stream's end, or a view the stream does not have.
@@ -170,17 +171,29 @@ FramePtr Korvala::GetFrame(int n, FrameMaker& maker) {
     if (!seek && target.frame > m_runTop + kWindowFrames && m_feed == Feed::kUnits && IndexReady())
       seek = m_index->SeekUnit(static_cast<uint32_t>(target.frame), m_stampsMissing) > m_nextUnit;
     if (seek) Seek(n);
-    m_backward = n < m_currentFrame;
-    m_currentFrame = n;
-    frame = DecodeTo(n, maker);
   }
-  m_backward = n < m_currentFrame;
+  m_backward = backward;
   m_currentFrame = n;
+  if (!frame) frame = DecodeTo(n, maker);
   // Only frames near the requests stay: the next ones going forward, more of the earlier ones
   // going backward.
   m_window.erase(m_window.begin(), m_window.lower_bound(int64_t{n} - Below()));
   m_window.erase(m_window.upper_bound(int64_t{n} + kWindowFrames), m_window.end());
-  return frame ? frame : MakeBlankFrame(maker);
+  if (!frame) return MakeBlankFrame(maker);
+  Give(n);
+  return frame;
+}
+
+void Korvala::Give(int n) {
+  auto kept = m_window.find(n);
+  if (kept != m_window.end()) kept->second.given = true;
+  m_given.erase(std::remove(m_given.begin(), m_given.end(), n), m_given.end());
+  m_given.push_back(n);
+  if (m_given.size() <= kGivenFrames) return;
+  // Made again since it was given out, it waits for its request.
+  auto oldest = m_window.find(m_given.front());
+  if (oldest != m_window.end() && oldest->second.given) m_window.erase(oldest);
+  m_given.pop_front();
 }
 
 void Korvala::Seek(int n) {
@@ -202,6 +215,7 @@ void Korvala::Seek(int n) {
   m_nextUnit = unit;
   if (m_feed == Feed::kRaw) RewindInput();
   m_runTop = -1;
+  m_viewTop[0] = m_viewTop[1] = -1;
   // Pictures shown before the start's own (the leading pictures of an open GOP), or before a
   // recovery point's recovery picture, refer to what was not decoded: they are not kept.
   m_seekFloor = first;
@@ -216,7 +230,7 @@ FramePtr Korvala::DecodeTo(int n, FrameMaker& maker) {
   const Picture target = TargetOf(n);
   for (;;) {
     auto made = m_window.find(n);
-    if (made != m_window.end()) return made->second;
+    if (made != m_window.end()) return made->second.frame;
     if (m_drained) return nullptr;
     if (Identified() && target.frame + 1 < m_runTop) return nullptr;  // the stream has no such picture
     const mfxFrameSurface1* out = NextPicture();
@@ -224,6 +238,7 @@ FramePtr Korvala::DecodeTo(int n, FrameMaker& maker) {
     const Picture p = Identify(*out);
     if (p.frame < 0) continue;
     m_runTop = std::max(m_runTop, p.frame);
+    m_viewTop[p.view] = std::max(m_viewTop[p.view], p.frame);
     const int64_t k = ClipIndexOf(p);
     if (p.frame < m_seekFloor) continue;
     if (k < 0 || k < int64_t{n} - Below() || k > int64_t{n} + kWindowFrames) continue;
