@@ -71,10 +71,10 @@ class Korvala : private korvala::ReaderState {
   std::vector<uint8_t> StreamStart();  // the first bytes of the base (or only) stream
   void ReleaseAll();
 
-  // Input: raw bytes, or access units out of the index.
+  // Input (decoder_feed.cpp): raw bytes, or access units out of the index.
   void StartUnits(bool restart, korvala::Codec codec = korvala::Codec::kH264);
   mfxStatus FillBitstream();
-  void RewindInput();
+  void RewindInput(uint32_t unit = 0);  // the bitstream emptied, feeding again from `unit`
   bool IndexReady();  // scans the rest of the input once, then true while units are indexed
   bool LoadKeptIndex(bool pair, korvala::Codec codec);  // the index of an earlier run, when it still fits
   void KeepIndex();  // a freshly finished index, for the next run
@@ -153,9 +153,8 @@ class Korvala : private korvala::ReaderState {
   bool m_keep = false;           // ... once the scan has finished it
   uint64_t m_scanTotal = 0;      // bytes the scan reads, for the progress
   korvala::IndexProgress* m_progress = nullptr;
-  // The elementary files, each opened once: the probe, the index's scan and the readers share it.
-  std::shared_ptr<korvala::FileSource> m_fileAVC, m_fileMVC;
-  std::unique_ptr<korvala::ContainerInput> m_container;  // the input is a container
+  std::unique_ptr<korvala::ContainerInput> m_input;  // each file opened once, read through it
+  bool m_elementary = false;                         // elementary files rather than a container
   bool m_feedDependent = false;  // the dependent view's units go to the decoder
   uint32_t m_nextUnit = 0;       // the next unit to feed
   bool m_inputEnded = false;
