@@ -1,9 +1,15 @@
 // The VapourSynth front end (API 4): korvala.Source(source, dependent, num_frames, view), the
 // same clip as Korvala(SourceFileAVC, SourceFileMVC, NumFrames, ViewId) in AviSynth+, with the
 // frame properties in VapourSynth's conventions. Errors reach the script with the core's texts.
+#include <condition_variable>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <optional>
+#include <string>
+#include <system_error>
+#include <thread>
 
 #include "VapourSynth4.h"
 
@@ -42,9 +48,59 @@ class Frame final : public korvala::HostFrame {
   const VSAPI* api_;
 };
 
+// Runs each piece of work on one thread of its own while the caller waits. VapourSynth runs an
+// unordered filter on whichever of its threads is free, and a frame's memory comes from the
+// malloc arena of the thread that makes it: frames made on alternating threads spread over
+// arenas, and each arena hands back and faults in again the memory another thread's frames
+// freed. Made on one thread, the frames reuse their memory as under one VapourSynth thread.
+class OneThread {
+ public:
+  OneThread() = default;
+  ~OneThread() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    wake_.notify_all();
+    if (thread_.joinable()) thread_.join();
+  }
+  OneThread(const OneThread&) = delete;
+  OneThread& operator=(const OneThread&) = delete;
+
+  // Throws std::system_error when the thread can't be started.
+  void Run(const std::function<void()>& work) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (!thread_.joinable()) thread_ = std::thread([this] { Loop(); });
+    work_ = &work;
+    wake_.notify_all();
+    done_.wait(lock, [this] { return work_ == nullptr; });
+  }
+
+ private:
+  void Loop() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      wake_.wait(lock, [this] { return stop_ || work_; });
+      if (stop_) return;
+      lock.unlock();
+      (*work_)();  // catches what it raises
+      lock.lock();
+      work_ = nullptr;
+      done_.notify_all();
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable wake_, done_;
+  const std::function<void()>* work_ = nullptr;
+  bool stop_ = false;
+  std::thread thread_;
+};
+
 struct Source {
   std::optional<Korvala> core;
   VSVideoInfo vi{};
+  OneThread server;  // destroyed first: no work runs on the core once it goes
 };
 
 class FrameMaker final : public korvala::FrameMaker {
@@ -66,15 +122,25 @@ const VSFrame* VS_CC GetFrame(int n, int activationReason, void* instanceData, v
                               VSCore* core, const VSAPI* api) {
   if (activationReason != arInitial) return nullptr;
   Source* source = static_cast<Source*>(instanceData);
+  const VSFrame* frame = nullptr;
+  std::string error;
+  const std::function<void()> serve = [&] {
+    try {
+      FrameMaker maker(source->vi, core, api);
+      frame = static_cast<Frame&>(*source->core->GetFrame(n, maker)).Share();
+    } catch (const korvala::SourceError& e) {
+      error = e.what();
+    } catch (const std::bad_alloc&) {
+      error = "Korvala: out of memory";
+    }
+  };
   try {
-    FrameMaker maker(source->vi, core, api);
-    return static_cast<Frame&>(*source->core->GetFrame(n, maker)).Share();
-  } catch (const korvala::SourceError& e) {
-    api->setFilterError(e.what(), frameCtx);
-  } catch (const std::bad_alloc&) {
-    api->setFilterError("Korvala: out of memory", frameCtx);
+    source->server.Run(serve);
+  } catch (const std::system_error&) {
+    serve();  // no thread to be had: served on this one
   }
-  return nullptr;
+  if (!frame) api->setFilterError(error.c_str(), frameCtx);
+  return frame;
 }
 
 void VS_CC Free(void* instanceData, VSCore*, const VSAPI*) { delete static_cast<Source*>(instanceData); }

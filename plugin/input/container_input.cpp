@@ -278,11 +278,9 @@ ContainerOpen OpenMatroska(const std::string& path, std::unique_ptr<ContainerInp
 
 }  // namespace
 
-ContainerOpen OpenContainer(const std::string& sourceAVC, const std::string& sourceMVC,
+ContainerOpen OpenContainer(InputForm form, const std::string& sourceAVC, const std::string& sourceMVC,
                             std::unique_ptr<ContainerInput>& input, const char** message) {
   input.reset();
-  InputForm form = InputForm::kElementary;
-  if (!ReadInputForm(sourceAVC, form)) return ContainerOpen::kNotContainer;
   switch (form) {
     case InputForm::kElementary:
       return ContainerOpen::kNotContainer;

@@ -60,6 +60,9 @@ enum class ContainerOpen { kNotContainer, kOpened, kFailed };
 // before. kFailed: `message` says why.
 ContainerOpen OpenContainer(const std::string& sourceAVC, const std::string& sourceMVC,
                             std::unique_ptr<ContainerInput>& input, const char** message);
+// The same for a base file whose form its caller has read already.
+ContainerOpen OpenContainer(InputForm form, const std::string& sourceAVC, const std::string& sourceMVC,
+                            std::unique_ptr<ContainerInput>& input, const char** message);
 
 // Reads the first bytes of a file and tells its form; false when it can't be opened.
 bool ReadInputForm(const std::string& path, InputForm& form);

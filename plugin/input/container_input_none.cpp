@@ -4,11 +4,10 @@
 
 namespace korvala {
 
-ContainerOpen OpenContainer(const std::string& sourceAVC, const std::string&, std::unique_ptr<ContainerInput>& input,
-                            const char** message) {
+ContainerOpen OpenContainer(InputForm form, const std::string&, const std::string&,
+                            std::unique_ptr<ContainerInput>& input, const char** message) {
   input.reset();
-  InputForm form = InputForm::kElementary;
-  if (!ReadInputForm(sourceAVC, form) || form == InputForm::kElementary) return ContainerOpen::kNotContainer;
+  if (form == InputForm::kElementary) return ContainerOpen::kNotContainer;
   *message = kContainerUnreadableMessage;
   return ContainerOpen::kFailed;
 }

@@ -7,6 +7,7 @@
 #include <mfxplugin.h>
 
 #include "clip_description.h"
+#include "clip_input.h"
 #include "file_io.h"
 #include "module_dir.h"
 
@@ -23,29 +24,6 @@ constexpr mfxU16 kApiMinor = 3;
 constexpr int kHeaderRetries = 16;
 // Where the SPS of a stream is looked for.
 constexpr size_t kStreamStartBytes = 1 << 20;
-
-std::shared_ptr<korvala::FileSource> OpenShared(const char* path) {
-#ifdef _WIN32
-  korvala::FilePtr file = korvala::OpenFile(path, "rbS");
-#else
-  korvala::FilePtr file = korvala::OpenFile(path, "rb");  // "S" is a Windows-only hint
-#endif
-  return file ? std::make_shared<korvala::FileSource>(std::move(file)) : nullptr;
-}
-
-// One of the readers of a file opened once. Each read names its offset, so they can take turns.
-class SharedFile final : public korvala::ByteSource {
- public:
-  explicit SharedFile(std::shared_ptr<korvala::FileSource> file) : file_(std::move(file)) {}
-  size_t ReadAt(uint64_t offset, uint8_t* to, size_t n) override { return file_->ReadAt(offset, to, n); }
-
- private:
-  std::shared_ptr<korvala::FileSource> file_;
-};
-
-std::unique_ptr<korvala::ByteSource> Reader(const std::shared_ptr<korvala::FileSource>& file) {
-  return std::make_unique<SharedFile>(file);
-}
 
 }  // namespace
 
@@ -104,241 +82,16 @@ Korvala::Korvala(const char* sourceFileAVC, const char* sourceFileMVC, int numFr
 
 void Korvala::OpenInputs(const char* sourceFileAVC, const char* sourceFileMVC) {
   // Every file is opened by these names from here on.
-  const std::string nameAVC = korvala::FileNameFromScript(sourceFileAVC);
-  const std::string nameMVC = korvala::FileNameFromScript(sourceFileMVC);
-  sourceFileAVC = nameAVC.c_str();
-  sourceFileMVC = nameMVC.c_str();
-  m_pathAVC = nameAVC;
-  m_pathMVC = nameMVC;
+  m_pathAVC = korvala::FileNameFromScript(sourceFileAVC);
+  m_pathMVC = korvala::FileNameFromScript(sourceFileMVC);
+  korvala::ClipInput opened = korvala::OpenClipInput(m_pathAVC, m_pathMVC);
+  m_input = std::move(opened.input);
+  m_elementary = opened.elementary;
+  m_mvcMode = m_input->TwoStreams() ? 1 : 0;
+  m_hevc = opened.hevc || m_input->Codec() == korvala::ContainerCodec::kHevc;
+  m_raw = m_input->OpenSequential();
   const char* message = "";
-  // A container is told by its content; its video is then read as the streams it holds.
-  switch (korvala::OpenContainer(sourceFileAVC, sourceFileMVC, m_container, &message)) {
-    case korvala::ContainerOpen::kFailed:
-      Raise(message);
-      break;
-    case korvala::ContainerOpen::kOpened:
-      m_mvcMode = m_container->TwoStreams() ? 1 : 0;
-      m_hevc = m_container->Codec() == korvala::ContainerCodec::kHevc;
-      m_raw = m_container->OpenSequential();
-      if (m_mvcMode && !korvala::AllocateUnitBuffers(*this, &message)) Raise(message);
-      return;
-    case korvala::ContainerOpen::kNotContainer:
-      break;
-  }
-  if (sourceFileMVC[0] != '\0') {
-    m_mvcMode = 1;
-    m_fileAVC = OpenShared(sourceFileAVC);
-    if (!m_fileAVC) Raise("Korvala: Can't open Source File AVC");
-    m_fileMVC = OpenShared(sourceFileMVC);
-    if (!m_fileMVC) Raise("Korvala: Can't open Source File MVC");
-    if (!korvala::AllocateUnitBuffers(*this, &message)) Raise(message);
-    // Each file must begin with slices of its view, within its first megabyte (as its SPS).
-    korvala::UnitIndex probe(true);
-    korvala::FileScan base(Reader(m_fileAVC), kStreamStartBytes), dependent(Reader(m_fileMVC), kStreamStartBytes);
-    base.Step(probe.Base());
-    dependent.Step(probe.Dependent());
-    uint8_t first = 0;
-    const bool baseRead = m_fileAVC->ReadAt(0, &first, 1) == 1;
-    const bool dependentRead = m_fileMVC->ReadAt(0, &first, 1) == 1;
-    auto hasSlices = [](const korvala::StreamScanner& s) {
-      for (const korvala::ScannedUnit& u : s.Units())
-        if (u.slices) return true;
-      return false;
-    };
-    if (!baseRead) Raise("Korvala: Can't read Source File AVC");
-    if (!dependentRead) Raise("Korvala: Can't read Source File MVC");
-    if (!hasSlices(probe.Base())) Raise("Korvala: ERROR -> No access unit delimiter in Source File AVC");
-    if (!hasSlices(probe.Dependent())) Raise("Korvala: ERROR -> No access unit delimiter in Source File MVC");
-  } else {
-    m_fileAVC = OpenShared(sourceFileAVC);
-    if (!m_fileAVC) Raise("Korvala: Can't open Source File");
-    m_raw = Reader(m_fileAVC);
-    m_hevc = korvala::IsHevcPath(sourceFileAVC);
-  }
-}
-
-// From now on the decoder gets the stream's access units out of the index. The dependent view
-// goes with them only when it is shown: the base view alone costs what the base file costs.
-void Korvala::StartUnits(bool restart, korvala::Codec codec) {
-  if (!m_units && m_container && codec == korvala::Codec::kH264 && !m_titleLied && (m_title = m_container->OpenTitle())) {
-    // Nothing is scanned now: each stretch between two entry points is, when it is played.
-    m_units = m_title.get();
-    m_feedDependent = m_mvcMode != 0 && m_viewId != 0;
-    m_unitsAVC = m_title->OpenUnits(0);
-    if (m_feedDependent) m_unitsMVC = m_title->OpenUnits(1);
-  }
-  if (!m_units) {
-    const bool pair = m_mvcMode != 0;
-    m_feedDependent = pair && m_viewId != 0;
-    // The dependent view is scanned even when it is not shown: its anchor pictures are what
-    // proves that the base view's I pictures are places to start.
-    m_index = std::make_unique<korvala::UnitIndex>(pair, codec);
-    if (LoadKeptIndex(pair, codec)) {
-      // The layout came with it: the units are read back by it, nothing is scanned.
-      if (m_container) {
-        m_unitsAVC = m_container->OpenUnits(0);
-        if (m_feedDependent) m_unitsMVC = m_container->OpenUnits(1);
-      } else {
-        m_unitsAVC = Reader(m_fileAVC);
-        if (m_feedDependent) m_unitsMVC = Reader(m_fileMVC);
-      }
-    } else if (m_container) {
-      // One pass lays both views out for the scan; the readers read the units back by it.
-      std::unique_ptr<korvala::ByteSource> base, dependent;
-      m_container->OpenScan(pair, base, dependent);
-      m_scanAVC = korvala::FileScan(std::move(base));
-      m_unitsAVC = m_container->OpenUnits(0);
-      if (pair) m_scanMVC = korvala::FileScan(std::move(dependent));
-      if (m_feedDependent) m_unitsMVC = m_container->OpenUnits(1);
-    } else {
-      m_scanAVC = korvala::FileScan(Reader(m_fileAVC));
-      m_unitsAVC = Reader(m_fileAVC);
-      if (pair) m_scanMVC = korvala::FileScan(Reader(m_fileMVC));
-      if (m_feedDependent) m_unitsMVC = Reader(m_fileMVC);
-    }
-    m_units = m_index.get();
-  }
-  m_feed = Feed::kUnits;
-  if (restart) RewindInput();
-}
-
-void Korvala::RewindInput() {
-  m_bitstream.DataOffset = 0;
-  m_bitstream.DataLength = 0;
-  m_nextUnit = 0;
-  m_inputEnded = false;
-  if (m_feed == Feed::kRaw) m_rawOffset = 0;
-}
-
-bool Korvala::UnitsKnown() const { return m_title || (m_index && m_index->Finished()); }
-
-// A stretch's stream disagreed with what the disc said of it: the title is scanned whole, as
-// an input without clip information is, and the request that found it is decoded again.
-void Korvala::ScanTitleInstead() {
-  m_titleLied = true;
-  m_unitsAVC.reset();
-  m_unitsMVC.reset();
-  m_title.reset();
-  m_units = nullptr;
-  StartUnits(false);
-  IndexReady();
-  RewindInput();
-  // Pictures already numbered by the title's units are in the decoder: a request starts again.
-  // While the header is read there are none, and the units go on from the start.
-  if (m_serving) throw Rescanned{};
-}
-
-bool Korvala::IndexReady() {
-  if (m_title) return true;
-  if (!m_index) return false;
-  if (!m_index->Finished()) {
-    if (m_progress) ScanWithProgress();
-    korvala::ScanToEnd(*m_index, m_scanAVC, DependentScan());
-    if (m_container && m_container->Cut()) CutToPlayItems();
-    KeepIndex();
-  }
-  return m_index->Finished();
-}
-
-// A playlist's items show the frames presented between their IN and OUT times.
-void Korvala::CutToPlayItems() {
-  const std::vector<uint32_t>& units = m_index->FrameUnits();
-  std::vector<bool> shown(units.size());
-  for (size_t f = 0; f < units.size(); ++f) shown[f] = m_container->Shows(m_index->Unit(units[f]).offset[0]);
-  m_index->Cut(shown);
-}
-
-// Single inputs are kept (elementary files, a TS or M2TS or SSIF, the two clips of a title,
-// Matroska); a playlist's title is not.
-bool Korvala::LoadKeptIndex(bool pair, korvala::Codec codec) {
-  std::vector<std::string> files;
-  if (m_container) {
-    files = m_container->KeptFiles();
-  } else {
-    files.push_back(m_pathAVC);
-    if (pair) files.push_back(m_pathMVC);
-  }
-  if (files.empty()) return false;
-  const std::string form = std::string(m_container ? "container" : "elementary") + " codec " +
-                           std::to_string(static_cast<int>(codec)) + (pair ? " both views" : " one view");
-  if (!korvala::MakeIndexKey(files, form, m_keptKey)) return false;
-  m_scanTotal = 0;
-  for (const std::string& f : files) m_scanTotal += korvala::FileSize(f);
-  const std::vector<uint8_t> bytes = korvala::ReadKeptIndex(m_keptKey);
-  auto layout = m_container ? std::make_shared<korvala::Layout>() : nullptr;
-  if (!bytes.empty() && korvala::ParseIndex(m_keptKey, bytes.data(), bytes.size(), *m_index, layout.get())) {
-    if (m_container) m_container->UseLayout(std::move(layout));
-    if (m_progress) m_progress->Loaded();
-    return true;
-  }
-  // Missing, stale or damaged: scanned afresh, and kept once finished.
-  m_keep = true;
-  return false;
-}
-
-void Korvala::KeepIndex() {
-  if (!m_keep || !m_index->Finished()) return;
-  m_keep = false;
-  std::shared_ptr<const korvala::Layout> layout = m_container ? m_container->ScannedLayout() : nullptr;
-  const bool kept = (!m_container || layout) &&
-                    korvala::WriteKeptIndex(m_keptKey, korvala::SerializeIndex(m_keptKey, *m_index, layout.get()));
-  if (m_progress) m_progress->Stored(kept);
-}
-
-// The scan in steps, telling the bytes read after each. A container's are told by where its
-// base view's last packet lay in the file.
-void Korvala::ScanWithProgress() {
-  constexpr size_t kStepUnits = 64;
-  auto done = [&]() -> uint64_t {
-    if (!m_container) return m_scanAVC.Scanned() + m_scanMVC.Scanned();
-    std::shared_ptr<const korvala::Layout> layout = m_container->ScannedLayout();
-    if (!layout || layout->pieces[0].empty()) return 0;
-    const korvala::Piece& last = layout->pieces[0].back();
-    const uint64_t baseSize = korvala::FileSize(m_pathAVC);
-    if (last.pos <= 0 || baseSize == 0) return 0;
-    return static_cast<uint64_t>(static_cast<double>(last.pos) / static_cast<double>(baseSize) * static_cast<double>(m_scanTotal));
-  };
-  m_progress->Scanned(0, m_scanTotal);
-  while (korvala::ScanUntil(*m_index, m_scanAVC, DependentScan(), m_index->KnownUnits() + kStepUnits))
-    m_progress->Scanned(std::min(done(), m_scanTotal), m_scanTotal);
-  m_progress->Scanned(m_scanTotal, m_scanTotal);
-  m_progress->ScanDone();
-}
-
-mfxStatus Korvala::FillBitstream() {
-  if (m_feed == Feed::kRaw) return korvala::FillRaw(*this, &m_bitstream);
-  if (m_inputEnded) return MFX_ERR_MORE_DATA;
-  if (m_title) {
-    uint32_t unit = m_nextUnit;
-    if (!m_title->Feedable(unit)) {
-      if (!m_title->Lied()) {
-        m_inputEnded = true;
-        return MFX_ERR_MORE_DATA;
-      }
-      ScanTitleInstead();
-      return FillBitstream();
-    }
-    m_nextUnit = unit;
-  } else if (!m_index->Finished()) korvala::ScanUntil(*m_index, m_scanAVC, DependentScan(), size_t{m_nextUnit} + 1);
-  if (!m_title && m_nextUnit >= m_index->KnownUnits()) {
-    m_inputEnded = true;
-    return MFX_ERR_MORE_DATA;
-  }
-  const korvala::IndexedUnit unit = m_units->Unit(m_nextUnit);
-  switch (korvala::AppendUnit(*this, unit, m_feedDependent, kStampBase + m_nextUnit, &m_bitstream)) {
-    case korvala::AppendResult::kAppended:
-      ++m_nextUnit;
-      return MFX_ERR_NONE;
-    case korvala::AppendResult::kNoRoom:
-      return MFX_ERR_NONE;
-    case korvala::AppendResult::kTooLarge:
-      Raise(korvala::kOversizedUnitMessage);
-      break;
-    case korvala::AppendResult::kReadFailed:
-      break;
-  }
-  m_inputEnded = true;
-  return MFX_ERR_MORE_DATA;
+  if (m_mvcMode && !korvala::AllocateUnitBuffers(*this, &message)) Raise(message);
 }
 
 void Korvala::OpenSession() {
@@ -522,8 +275,7 @@ void Korvala::AllocateSurfaces(const mfxFrameAllocRequest& request) {
 
 std::vector<uint8_t> Korvala::StreamStart() {
   std::vector<uint8_t> start(kStreamStartBytes);
-  std::unique_ptr<korvala::ByteSource> stream =
-      m_container ? m_container->OpenSequential() : Reader(m_fileAVC);
+  std::unique_ptr<korvala::ByteSource> stream = m_input->OpenSequential();
   start.resize(stream->ReadAt(0, start.data(), start.size()));
   return start;
 }
@@ -540,12 +292,12 @@ void Korvala::DescribeClip(int numFrames, const h264::Sps* sps) {
   uint32_t denominator = info.FrameRateExtD;
   // The rate of an H.264 stream without timing in its VUI (or of HEVC), which a runtime can only
   // guess, comes from the container when it gives one.
-  if (m_container) {
+  if (!m_elementary) {
     const bool streamTimed = info.FrameRateExtN != 0 && info.FrameRateExtD != 0 &&
                              (m_videoParams.mfx.CodecId == MFX_CODEC_MPEG2 || m_videoParams.mfx.CodecId == MFX_CODEC_VC1 ||
                               (sps && sps->timingInfo && sps->numUnitsInTick != 0 && sps->timeScale != 0));
     uint32_t n = 0, d = 0;
-    m_container->FrameRate(n, d);
+    m_input->FrameRate(n, d);
     if (!streamTimed && n != 0 && d != 0) {
       numerator = n;
       denominator = d;
@@ -562,7 +314,7 @@ void Korvala::DescribeClip(int numFrames, const h264::Sps* sps) {
   // Left out or 0: the stream's own count, from the index.
   int64_t frames = numFrames;
   // Frames a playlist's items cut away are told apart only by the finished index.
-  if (m_container && m_container->Cut()) IndexReady();
+  if (m_input->Cut()) IndexReady();
   if (numFrames == 0) {
     m_counted = true;
     if (IndexReady()) m_frames = m_units->FrameCount();
@@ -584,8 +336,6 @@ void Korvala::ReleaseAll() {
   m_unitsMVC.reset();
   m_scanAVC = korvala::FileScan();
   m_scanMVC = korvala::FileScan();
-  m_fileAVC.reset();
-  m_fileMVC.reset();
   if (m_decoder) {
     m_decoder->Close();
     delete m_decoder;
@@ -618,5 +368,5 @@ void Korvala::ReleaseAll() {
   m_units = nullptr;
   m_title.reset();
   m_index.reset();
-  m_container.reset();
+  m_input.reset();
 }

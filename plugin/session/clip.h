@@ -71,10 +71,10 @@ class Korvala : private korvala::ReaderState {
   std::vector<uint8_t> StreamStart();  // the first bytes of the base (or only) stream
   void ReleaseAll();
 
-  // Input: raw bytes, or access units out of the index.
+  // Input (decoder_feed.cpp): raw bytes, or access units out of the index.
   void StartUnits(bool restart, korvala::Codec codec = korvala::Codec::kH264);
   mfxStatus FillBitstream();
-  void RewindInput();
+  void RewindInput(uint32_t unit = 0);  // the bitstream emptied, feeding again from `unit`
   bool IndexReady();  // scans the rest of the input once, then true while units are indexed
   bool UnitsKnown() const;  // every unit's frame is known: a finished index, or a disc title's
   struct Rescanned {};      // thrown once a title is scanned instead: the request is decoded again
@@ -107,22 +107,26 @@ class Korvala : private korvala::ReaderState {
   korvala::FramePtr DecodeTo(int n, korvala::FrameMaker& maker);
   Picture Identify(const mfxFrameSurface1& surface);
   void Keep(int64_t n, korvala::FramePtr frame);
+  void Give(int n);
   int Below() const;
   mfxFrameSurface1* NextPicture();
   void WaitForPicture(mfxSyncPoint sync);
   Origin OriginOf(const mfxFrameSurface1& surface) const;
   void CopySurface(korvala::HostFrame& frame, const uint8_t* y, const uint8_t* uv, int pitch, Origin origin);
 
-  // Frames made lately stay here, so that a request a little out of order, or again, gets its
-  // picture without decoding. Prefetch(8) asks for up to 16 frames (two per thread) beyond the
-  // one the script waits for, and the serialized clip may get those requests in any order: the
-  // one the script waits for can come after all 16. Behind SelectEven or SelectOdd, the usual
-  // way to take one view of ViewId 2, they are every other frame of this clip: 33 frames from
-  // the oldest request to the newest made. Reverse() finds the 33 frames before a seek's
-  // target here.
+  // Frames made and not yet given out stay here, so that a request a little out of order gets
+  // its picture without decoding. Prefetch(8) asks for up to 16 frames (two per thread) beyond
+  // the one the script waits for, and the serialized clip may get those requests in any order:
+  // the one the script waits for can come after all 16. Behind SelectEven or SelectOdd, the
+  // usual way to take one view of ViewId 2, they are every other frame of this clip: 33 frames
+  // from the oldest request to the newest made. Reverse() finds the frames before a seek's
+  // target here. A frame given out is the host's to cache: only the last few stay, for one
+  // asked again at once. Every frame held is one the host can't reuse the memory of, and a
+  // fresh frame costs its pages' first touch, which outweighed the copy into it.
   static constexpr int kPrefetchThreads = 8;
   static constexpr int kWindowFrames = 2 * (2 * kPrefetchThreads) + 1;
   static constexpr int kBackwardFrames = 2 * kWindowFrames;
+  static constexpr size_t kGivenFrames = 4;
   // Timestamps the reader gives the units: this plus the unit's number, far from zero so that
   // a runtime which passes none through is told apart.
   static constexpr mfxU64 kStampBase = mfxU64{1} << 32;
@@ -135,7 +139,12 @@ class Korvala : private korvala::ReaderState {
   bool m_twoViews = false;      // the decoder delivers both views
   bool m_counted = false;       // the frame count is the stream's own
   int64_t m_frames = -1;        // frames (per view) of the stream, once known
-  std::map<int64_t, korvala::FramePtr> m_window;
+  struct Kept {
+    korvala::FramePtr frame;
+    bool given = false;  // ... out already: the host's cache has it
+  };
+  std::map<int64_t, Kept> m_window;
+  std::deque<int64_t> m_given;  // the frames given out last, oldest first, which stay kept
 
   // Input state.
   enum class Feed { kRaw, kUnits };
@@ -152,15 +161,15 @@ class Korvala : private korvala::ReaderState {
   bool m_keep = false;           // ... once the scan has finished it
   uint64_t m_scanTotal = 0;      // bytes the scan reads, for the progress
   korvala::IndexProgress* m_progress = nullptr;
-  // The elementary files, each opened once: the probe, the index's scan and the readers share it.
-  std::shared_ptr<korvala::FileSource> m_fileAVC, m_fileMVC;
-  std::unique_ptr<korvala::ContainerInput> m_container;  // the input is a container
+  std::unique_ptr<korvala::ContainerInput> m_input;  // each file opened once, read through it
+  bool m_elementary = false;                         // elementary files rather than a container
   bool m_feedDependent = false;  // the dependent view's units go to the decoder
   uint32_t m_nextUnit = 0;       // the next unit to feed
   bool m_inputEnded = false;
 
   // Output state of the decoding run since the start or the last seek.
   int64_t m_runTop = -1;         // the highest clip frame this run has passed
+  int64_t m_viewTop[2] = {-1, -1};  // ... of each view
   bool m_stampsSeen = false;     // the runtime hands the units' timestamps back
   bool m_stampsMissing = false;  // ... or it does not: pictures are counted
   int64_t m_countFrom = 0;       // the frame of the run's first picture, when counting
