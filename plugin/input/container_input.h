@@ -56,15 +56,22 @@ class ContainerInput {
 
 enum class ContainerOpen { kNotContainer, kOpened, kFailed };
 
-// Looks at the content of the file (or the pair). kNotContainer: elementary input, read as
-// before. kFailed: `message` says why.
-ContainerOpen OpenContainer(const std::string& sourceAVC, const std::string& sourceMVC,
-                            std::unique_ptr<ContainerInput>& input, const char** message);
-// The same for a base file whose form its caller has read already.
+// For a base file whose form its caller has read: kNotContainer, elementary input, read as
+// before; kFailed, `message` says why.
 ContainerOpen OpenContainer(InputForm form, const std::string& sourceAVC, const std::string& sourceMVC,
                             std::unique_ptr<ContainerInput>& input, const char** message);
 
 // Reads the first bytes of a file and tells its form; false when it can't be opened.
 bool ReadInputForm(const std::string& path, InputForm& form);
+
+// The same, looking at the content of the file (or the pair) first. Inline: the form is read
+// by every build, the containers by the container library, which links after it.
+inline ContainerOpen OpenContainer(const std::string& sourceAVC, const std::string& sourceMVC,
+                                   std::unique_ptr<ContainerInput>& input, const char** message) {
+  input.reset();
+  InputForm form = InputForm::kElementary;
+  if (!ReadInputForm(sourceAVC, form)) return ContainerOpen::kNotContainer;
+  return OpenContainer(form, sourceAVC, sourceMVC, input, message);
+}
 
 }  // namespace korvala

@@ -21,12 +21,4 @@ bool ReadInputForm(const std::string& path, InputForm& form) {
   return true;
 }
 
-ContainerOpen OpenContainer(const std::string& sourceAVC, const std::string& sourceMVC,
-                            std::unique_ptr<ContainerInput>& input, const char** message) {
-  input.reset();
-  InputForm form = InputForm::kElementary;
-  if (!ReadInputForm(sourceAVC, form)) return ContainerOpen::kNotContainer;
-  return OpenContainer(form, sourceAVC, sourceMVC, input, message);
-}
-
 }  // namespace korvala
