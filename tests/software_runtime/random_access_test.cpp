@@ -53,7 +53,11 @@ std::vector<std::vector<int>> Orders(int count) {
   for (int i = 0; i < 12; ++i) jumps.push_back(static_cast<int>(random() % count));
   const int far = count * 3 / 4;
   ahead = {far, std::min(far + 1, count - 1), count / 3, 0};
-  return {reverse, splice, jumps, ahead};
+  // Back past the frames given out last, then the first again: its picture was the run's last.
+  std::vector<int> back;
+  for (int n = count / 2; n >= std::max(0, count / 2 - 5); --n) back.push_back(n);
+  back.push_back(count / 2);
+  return {reverse, splice, jumps, ahead, back};
 }
 
 // A shared stream ten times over in one file, made in the build tree; "" without it.

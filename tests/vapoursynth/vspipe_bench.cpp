@@ -1,6 +1,6 @@
 // Both views of the 1080p stereo pair (view 2), looped ten times, through the real vspipe against
 // the same through the real AviSynth+ (avsplus-host): frames a second of serving, the start-up
-// (loading, index, first frame) taken out by timing a run of the first frame alone; best of three
+// (loading, index, first frame) taken out by timing a run of the first frame alone; best of five
 // each. Rates by the clock and by the processor time the run took (the steadier one on a shared
 // machine), and the page faults a served frame cost. Then the hosts alone: a 1080p frame made
 // new for every request by a built-in filter (BlankClip, Invert) in each, which is what the host
@@ -56,18 +56,26 @@ double Cpu(const rusage& u) {
   return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
-// The best of three runs.
-Time Best(const std::string& command) {
-  Time best;
-  for (int round = 0; round < 3; ++round) {
-    const rusage before = Children();
-    const auto start = std::chrono::steady_clock::now();
-    if (std::system((command + " >/dev/null 2>&1").c_str()) != 0) return Time{-1, -1, 0};
-    best.wall = std::min(best.wall, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-    const rusage after = Children();
-    if (Cpu(after) - Cpu(before) < best.cpu) {
-      best.cpu = Cpu(after) - Cpu(before);
-      best.faults = after.ru_minflt - before.ru_minflt;
+// Each command's best of five runs, the commands taking turns, so a load that comes and goes
+// falls on all of them alike.
+std::vector<Time> Best(const std::vector<std::string>& commands) {
+  std::vector<Time> best(commands.size());
+  for (int round = 0; round < 5; ++round) {
+    for (size_t i = 0; i < commands.size(); ++i) {
+      if (best[i].wall < 0) continue;
+      const rusage before = Children();
+      const auto start = std::chrono::steady_clock::now();
+      if (std::system((commands[i] + " >/dev/null 2>&1").c_str()) != 0) {
+        best[i] = Time{-1, -1, 0};
+        continue;
+      }
+      const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      const rusage after = Children();
+      best[i].wall = std::min(best[i].wall, wall);
+      if (Cpu(after) - Cpu(before) < best[i].cpu) {
+        best[i].cpu = Cpu(after) - Cpu(before);
+        best[i].faults = after.ru_minflt - before.ru_minflt;
+      }
     }
   }
   return best;
@@ -79,11 +87,11 @@ struct Serving {
   bool ok;
 };
 
-Serving Serve(const std::string& all, const std::string& first) {
-  const Time a = Best(all), f = Best(first);
-  if (a.wall < 0 || f.wall < 0) return Serving{0, 0, 0, false};
-  return Serving{(kFrames - 1) / std::max(1e-6, a.wall - f.wall), (kFrames - 1) / std::max(1e-6, a.cpu - f.cpu),
-                 std::max(0.0, static_cast<double>(a.faults - f.faults) / (kFrames - 1)), true};
+Serving Serve(const Time& all, const Time& first) {
+  if (all.wall < 0 || first.wall < 0) return Serving{0, 0, 0, false};
+  return Serving{(kFrames - 1) / std::max(1e-6, all.wall - first.wall),
+                 (kFrames - 1) / std::max(1e-6, all.cpu - first.cpu),
+                 std::max(0.0, static_cast<double>(all.faults - first.faults) / (kFrames - 1)), true};
 }
 
 void Print(const char* what, const Serving& s) {
@@ -115,10 +123,10 @@ int main() {
   const std::string avsBlank =
       avsHost + " 'BlankClip(" + std::to_string(kFrames) + ", 1920, 1080, \"YV12\").Invert()'";
 
-  const Serving vs = Serve(vspipe + vsSource, vspipe + " -e 0" + vsSource);
-  const Serving avs = Serve(avsSource, avsSource + " --order 0");
-  const Serving vsNew = Serve(vspipe + " '" + blank + "' --", vspipe + " -e 0 '" + blank + "' --");
-  const Serving avsNew = Serve(avsBlank, avsBlank + " --order 0");
+  const std::vector<Time> t = Best({vspipe + vsSource, vspipe + " -e 0" + vsSource, avsSource, avsSource + " --order 0",
+                                    vspipe + " '" + blank + "' --", vspipe + " -e 0 '" + blank + "' --", avsBlank,
+                                    avsBlank + " --order 0"});
+  const Serving vs = Serve(t[0], t[1]), avs = Serve(t[2], t[3]), vsNew = Serve(t[4], t[5]), avsNew = Serve(t[6], t[7]);
   if (!vs.ok || !avs.ok || !vsNew.ok || !avsNew.ok) {
     std::printf("vspipe against AviSynth+: a run failed\n");
     return 1;
