@@ -4,7 +4,7 @@
 #include <map>
 #include <vector>
 
-#include "container_streams.h"
+#include "container_probe.h"
 #include "index_scan.h"
 #include "unit_index.h"
 
@@ -17,9 +17,7 @@ constexpr int kStretchShift = 16;
 constexpr int kOffsetShift = 40;  // a unit's offset: its stretch's number, then its place in its bytes
 constexpr uint64_t kOffsetMask = (uint64_t{1} << kOffsetShift) - 1;
 constexpr size_t kKeptStretches = 8;  // the decoder holds a few units of the stretches before
-constexpr int64_t kMapPrecision = 512;
 constexpr size_t kScanBlock = size_t{1} << 20;  // a stretch is a few megabytes
-const uint8_t kStandIn[ContainerPlan::kStandInSize] = {0, 0, 0, 1, 0x18};
 
 class Title : public TitleUnits {
  public:
@@ -118,7 +116,7 @@ class Title : public TitleUnits {
       clip.to[v] = stretch.to[v];
     }
     plan->clips.push_back(clip);
-    plan->constants.assign(kStandIn, kStandIn + sizeof kStandIn);
+    plan->constants.assign(kStandInUnit, kStandInUnit + sizeof kStandInUnit);
     auto layout = std::make_shared<Layout>();
     UnitIndex index(true, Codec::kH264);
     {
@@ -139,7 +137,7 @@ class Title : public TitleUnits {
     int64_t firstPts = kNoTimestamp;
     if (!pieces.empty() && !b.empty() && pieces.front().offset <= b.front().offset) firstPts = pieces.front().pts;
     if (b.empty() || !b[0].picture || !b[0].intra || d.empty() || !d[0].anchor || firstPts < stretch.pts ||
-        firstPts >= stretch.pts + kMapPrecision)
+        firstPts >= stretch.pts + kEntryPointPrecision)
       return Lie();
     index.Finish();
     std::vector<IndexedUnit> units = index.FinishedUnits();

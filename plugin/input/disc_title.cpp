@@ -7,7 +7,6 @@ namespace korvala {
 namespace {
 
 constexpr int64_t kSourcePacket = 192;
-constexpr int64_t kMapPrecision = 512;  // an entry point's PTS keeps its bits above the ninth
 
 // A view's entry point map: in its own clip's information, or (the dependent view's) in the
 // extension data of the base clip's.
@@ -85,7 +84,7 @@ std::shared_ptr<const DiscTitle> DescribeTitle(const std::vector<TitleClip>& cli
       s.from[0] = from[0];
       s.from[1] = from[1];
       s.firstFrame = item.firstFrame +
-                     static_cast<uint32_t>(e.pts <= c.in ? 0 : FrameNear(e.pts + kMapPrecision / 2 - c.in, num, den));
+                     static_cast<uint32_t>(e.pts <= c.in ? 0 : FrameNear(e.pts + kEntryPointPrecision / 2 - c.in, num, den));
       item.stretches.push_back(s);
     }
     // The frames from the IN time on must be reached from an entry point at or before it.

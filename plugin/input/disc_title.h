@@ -11,6 +11,8 @@
 
 namespace korvala {
 
+constexpr int64_t kEntryPointPrecision = 512;  // an entry point's PTS keeps its bits above the ninth
+
 // From one entry point of an item's clip to the next: a place to start decoding and the units
 // that follow it in decoding order.
 struct TitleStretch {
