@@ -390,4 +390,15 @@ bool ParsePpsNal(const std::uint8_t* nal, std::size_t len, Pps& pps) {
   return OverNal<Pps>(nal, len, 1, [&](const std::uint8_t* d, std::size_t n) { return ParsePps(d, n, pps); });
 }
 
+bool FindSps(const std::uint8_t* data, std::size_t len, Sps& sps) {
+  for (size_t at = FindStartCode(data, len, 0); at + 3 < len; at = FindStartCode(data, len, at + 3)) {
+    const size_t header = at + 3;
+    if ((data[header] & 0x1F) != kNalSps) continue;
+    const size_t end = FindStartCode(data, len, header);
+    if (ParseSpsNal(data + header, end - header, sps)) return true;
+  }
+  return false;
+}
+
+
 }  // namespace h264

@@ -149,6 +149,9 @@ bool ParseSpsNal(const std::uint8_t* nal, std::size_t len, Sps& sps);
 bool ParseSubsetSpsNal(const std::uint8_t* nal, std::size_t len, SubsetSps& subset);
 bool ParsePpsNal(const std::uint8_t* nal, std::size_t len, Pps& pps);
 
+// The first SPS of a byte stream with start codes; false when none parses.
+bool FindSps(const std::uint8_t* data, std::size_t len, Sps& sps);
+
 // Sample aspect ratio of aspect_ratio_idc 1..16 (H.264 and VC-1 share the table); false otherwise.
 bool TableAspectRatio(std::uint32_t idc, std::uint32_t& w, std::uint32_t& h);
 

@@ -35,16 +35,6 @@ void MarkUnanswered(mfxExtVideoSignalInfo& signal, mfxExtChromaLocInfo& location
   location.ChromaLocInfoPresentFlag = kUnanswered;
 }
 
-bool FindSps(const uint8_t* data, size_t len, h264::Sps& sps) {
-  for (size_t at = h264::FindStartCode(data, len, 0); at + 3 < len; at = h264::FindStartCode(data, len, at + 3)) {
-    const size_t header = at + 3;
-    if ((data[header] & 0x1F) != h264::kNalSps) continue;
-    const size_t end = h264::FindStartCode(data, len, header);
-    if (h264::ParseSpsNal(data + header, end - header, sps)) return true;
-  }
-  return false;
-}
-
 StreamFacts ReadStreamFacts(const mfxFrameInfo& header, const mfxExtVideoSignalInfo& signal,
                             const mfxExtChromaLocInfo& location, const h264::Sps* sps) {
   StreamFacts facts;

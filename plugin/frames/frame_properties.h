@@ -27,9 +27,6 @@ struct StreamFacts {
 // told apart from one that reports "nothing signalled".
 void MarkUnanswered(mfxExtVideoSignalInfo& signal, mfxExtChromaLocInfo& location);
 
-// The first SPS of an H.264 byte stream; false when none parses.
-bool FindSps(const uint8_t* data, size_t len, h264::Sps& sps);
-
 // The stream's facts from the runtime's header answers (`header` from DecodeHeader, the two
 // buffers after GetVideoParam), and from the SPS (null when there is none) where the runtime
 // reported nothing.

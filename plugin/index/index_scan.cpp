@@ -103,7 +103,7 @@ bool ScanUntil(UnitIndex& index, FileScan& base, FileScan* dependent, size_t uni
   return true;
 }
 
-void ScanToEnd(UnitIndex& index, FileScan& base, FileScan* dependent) {
+void ScanAll(UnitIndex& index, FileScan& base, FileScan* dependent) {
   // Both streams advance together: a container's two views come out of one pass, so neither
   // may run far ahead of the other.
   ScanUntil(index, base, dependent, SIZE_MAX);
@@ -112,6 +112,10 @@ void ScanToEnd(UnitIndex& index, FileScan& base, FileScan* dependent) {
   if (dependent)
     while (dependent->Step(index.Dependent())) {
     }
+}
+
+void ScanToEnd(UnitIndex& index, FileScan& base, FileScan* dependent) {
+  ScanAll(index, base, dependent);
   index.Finish();
 }
 

@@ -49,6 +49,8 @@ class FileScan {
 // Scans both streams of an index until at least `units` units are known (or the streams end).
 // Returns false when the files end first.
 bool ScanUntil(UnitIndex& index, FileScan& base, FileScan* dependent, size_t units);
+// Scans to the ends of the files, leaving the index to be looked at before it is finished.
+void ScanAll(UnitIndex& index, FileScan& base, FileScan* dependent);
 // Scans to the ends of the files and finishes the index.
 void ScanToEnd(UnitIndex& index, FileScan& base, FileScan* dependent);
 

@@ -123,11 +123,7 @@ class Title : public TitleUnits {
       auto builder = std::make_shared<LayoutBuilder>(plan, true, layout);
       FileScan base(std::make_unique<BuilderSource>(builder, 0), kScanBlock);
       FileScan dependent(std::make_unique<BuilderSource>(builder, 1), kScanBlock);
-      ScanUntil(index, base, &dependent, SIZE_MAX);
-      while (base.Step(index.Base())) {
-      }
-      while (dependent.Step(index.Dependent())) {
-      }
+      ScanAll(index, base, &dependent);
     }
     // It must begin with the entry point's picture: intra in the base view, an anchor in the
     // dependent one, presented when the map says.
@@ -148,12 +144,10 @@ class Title : public TitleUnits {
     std::vector<uint32_t> titleFrame(frameUnits.size(), kNoFrame);
     uint32_t last = kNoFrame;
     for (size_t f = 0; f < frameUnits.size(); ++f) {
-      const uint64_t offset = units[frameUnits[f]].offset[0];
-      auto it = std::upper_bound(pieces.begin(), pieces.end(), offset,
-                                 [](uint64_t value, const Piece& p) { return value < p.offset; });
-      if (it == pieces.begin()) return Lie();
+      const size_t piece = PieceAt(pieces, units[frameUnits[f]].offset[0]);
+      if (piece == SIZE_MAX) return Lie();
       uint32_t frame = kNoFrame;
-      if (!TitleFrameAt(*title_, at.item, (it - 1)->pts, frame)) continue;
+      if (!TitleFrameAt(*title_, at.item, pieces[piece].pts, frame)) continue;
       if (last != kNoFrame && frame != last + 1) return Lie();
       titleFrame[f] = last = frame;
     }

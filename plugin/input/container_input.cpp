@@ -106,11 +106,9 @@ class Container : public ContainerInput {
   void SetTitle(std::shared_ptr<const DiscTitle> title) { title_ = std::move(title); }
   bool Shows(uint64_t offset) const override {
     if (!layout_) return true;
-    const std::vector<Piece>& pieces = layout_->pieces[0];
-    auto it = std::upper_bound(pieces.begin(), pieces.end(), offset,
-                               [](uint64_t value, const Piece& p) { return value < p.offset; });
-    if (it == pieces.begin()) return true;
-    const Piece& p = *--it;
+    const size_t at = PieceAt(layout_->pieces[0], offset);
+    if (at == SIZE_MAX) return true;
+    const Piece& p = layout_->pieces[0][at];
     if (p.constant || p.clip >= plan_->clips.size() || p.pts == kNoTimestamp) return true;
     const ContainerPlan::Clip& c = plan_->clips[p.clip];
     return !c.cut || (p.pts >= c.in && p.pts < c.out);

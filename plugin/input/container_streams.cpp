@@ -236,10 +236,8 @@ size_t PieceSource::ReadAt(uint64_t offset, uint8_t* to, size_t n) {
   const std::vector<Piece>& pieces = layout_->pieces[view_];
   size_t done = 0;
   while (done < n) {
-    auto it = std::upper_bound(pieces.begin(), pieces.end(), offset,
-                               [](uint64_t value, const Piece& p) { return value < p.offset; });
-    if (it == pieces.begin()) break;
-    const size_t index = static_cast<size_t>(it - pieces.begin()) - 1;
+    const size_t index = PieceAt(pieces, offset);
+    if (index == SIZE_MAX) break;
     const Piece& p = pieces[index];
     if (offset >= p.offset + p.size || !Fetch(index)) break;
     const uint8_t* bytes = p.constant ? plan_->constants.data() + p.pos : bytes_.data();

@@ -4,7 +4,6 @@
 #include <map>
 #include <vector>
 
-#include "bits.h"
 #include "clip_info.h"
 #include "container_probe.h"
 #include "index_cache.h"
@@ -26,12 +25,10 @@ bool ReadDiscFile(const std::string& path, std::vector<uint8_t>& bytes) {
 }
 
 // The picture size a clip's first SPS gives (width and height in macroblocks, cropping, frame
-// coding), packed for comparing; 0 when none is found in its first blocks.
+// coding), packed for comparing; 0 when none is found in its first payload bytes.
 uint64_t PictureSize(const std::string& path, int pid) {
-  constexpr size_t kSearchBytes = size_t{1} << 20;
+  constexpr size_t kSearchBytes = size_t{256} << 10;  // the first access units: their SPS
   std::vector<uint8_t> payload;
-  uint64_t size = 0;
-  size_t searched = 0;  // where a start code may still begin an SPS not yet whole
   ReadPackets(path, [&](const uint8_t* block, size_t n, int packet) {
     for (size_t at = 0; at + packet <= n && payload.size() < kSearchBytes; at += static_cast<size_t>(packet)) {
       const uint8_t* data = nullptr;
@@ -39,23 +36,13 @@ uint64_t PictureSize(const std::string& path, int pid) {
       if (PacketPayload(block + at + (packet - 188), static_cast<uint16_t>(pid), &data, &bytes))
         payload.insert(payload.end(), data, data + bytes);
     }
-    for (size_t s = h264::FindStartCode(payload.data(), payload.size(), searched); s + 3 < payload.size();
-         s = h264::FindStartCode(payload.data(), payload.size(), s + 3)) {
-      searched = s;
-      if ((payload[s + 3] & 0x1F) != h264::kNalSps) continue;
-      const size_t end = h264::FindStartCode(payload.data(), payload.size(), s + 3);
-      if (end >= payload.size()) break;  // it may go on in the next block
-      h264::Sps sps;
-      if (h264::ParseSpsNal(payload.data() + s + 3, end - s - 3, sps)) {
-        size = uint64_t{sps.widthMbs & 0xFFFF} << 48 | uint64_t{sps.heightMapUnits & 0xFFFF} << 32 |
-               uint64_t{(sps.cropLeft + sps.cropRight) & 0x7FFF} << 17 |
-               uint64_t{(sps.cropTop + sps.cropBottom) & 0xFFFF} << 1 | (sps.frameMbsOnly ? 1 : 0);
-        break;
-      }
-    }
-    return size != 0 || payload.size() >= kSearchBytes;
+    return payload.size() >= kSearchBytes;
   });
-  return size;
+  h264::Sps sps;
+  if (!h264::FindSps(payload.data(), payload.size(), sps)) return 0;
+  return uint64_t{sps.widthMbs & 0xFFFF} << 48 | uint64_t{sps.heightMapUnits & 0xFFFF} << 32 |
+         uint64_t{(sps.cropLeft + sps.cropRight) & 0x7FFF} << 17 | uint64_t{(sps.cropTop + sps.cropBottom) & 0xFFFF} << 1 |
+         (sps.frameMbsOnly ? 1 : 0);
 }
 
 // The latest presentation time of a PID's pictures near an M2TS file's end.
@@ -145,13 +132,15 @@ std::shared_ptr<const DiscTitle> DescribeFromClipInfo(Disc& disc, const Playlist
     c.path[0] = disc.Clip(clips.base[i]);
     c.path[1] = disc.Clip(clips.dependent[i]);
     if (c.path[0].empty() || c.path[1].empty()) return nullptr;
+    // The small clip information files first: without them no stream is probed here.
+    c.info[0] = disc.Info(clips.base[i]);
+    if (!c.info[0]) return nullptr;
+    c.info[1] = disc.Info(clips.dependent[i]);
     const TsViews* views = disc.Views(c.path[0]);
     if (!views || views->type != kStreamH264 || views->base < 0) return nullptr;
     c.id[0] = views->base;
     c.id[1] = disc.DependentPid(c.path[1]);
-    c.info[0] = disc.Info(clips.base[i]);
-    c.info[1] = disc.Info(clips.dependent[i]);
-    if (c.id[1] < 0 || !c.info[0]) return nullptr;
+    if (c.id[1] < 0) return nullptr;
     c.in = InTime(clips, i);
     c.out = OutTime(clips, i);
     for (int v = 0; v < 2; ++v) c.size[v] = FileSize(c.path[v]);

@@ -68,7 +68,7 @@ Korvala::Korvala(const char* sourceFileAVC, const char* sourceFileMVC, int numFr
     bool haveSps = false;
     if (m_videoParams.mfx.CodecId == MFX_CODEC_AVC) {
       const std::vector<uint8_t> start = StreamStart();
-      haveSps = korvala::FindSps(start.data(), start.size(), sps);
+      haveSps = h264::FindSps(start.data(), start.size(), sps);
     }
     DescribeClip(numFrames, haveSps ? &sps : nullptr);
     m_properties.Learn(m_session, *m_decoder, m_videoParams, haveSps ? &sps : nullptr, m_pmfxSurfaces, m_numSurfaces,

@@ -11,30 +11,30 @@ using korvala::Raise;
 // From now on the decoder gets the stream's access units out of the index. The dependent view
 // goes with them only when it is shown: the base view alone costs what the base file costs.
 void Korvala::StartUnits(bool restart, korvala::Codec codec) {
-  if (!m_units && codec == korvala::Codec::kH264 && !m_titleLied && (m_title = m_input->OpenTitle())) {
-    // Nothing is scanned now: each stretch between two entry points is, when it is played.
-    m_units = m_title.get();
-    m_feedDependent = m_mvcMode != 0 && m_viewId != 0;
-    m_unitsAVC = m_title->OpenUnits(0);
-    if (m_feedDependent) m_unitsMVC = m_title->OpenUnits(1);
-  }
   if (!m_units) {
     const bool pair = m_mvcMode != 0;
     m_feedDependent = pair && m_viewId != 0;
-    // The dependent view is scanned even when it is not shown: its anchor pictures are what
-    // proves that the base view's I pictures are places to start.
-    m_index = std::make_unique<korvala::UnitIndex>(pair, codec);
-    if (!LoadKeptIndex(pair, codec)) {
-      // One pass lays both views out for the scan (a container's), the readers read the units
-      // back by it. A kept index came with its layout: nothing is scanned.
-      std::unique_ptr<korvala::ByteSource> base, dependent;
-      m_input->OpenScan(pair, base, dependent);
-      m_scanAVC = korvala::FileScan(std::move(base));
-      if (pair) m_scanMVC = korvala::FileScan(std::move(dependent));
+    if (codec == korvala::Codec::kH264 && !m_titleLied && (m_title = m_input->OpenTitle())) {
+      // Nothing is scanned now: each stretch between two entry points is, when it is played.
+      m_units = m_title.get();
+      m_unitsAVC = m_title->OpenUnits(0);
+      if (m_feedDependent) m_unitsMVC = m_title->OpenUnits(1);
+    } else {
+      // The dependent view is scanned even when it is not shown: its anchor pictures are what
+      // proves that the base view's I pictures are places to start.
+      m_index = std::make_unique<korvala::UnitIndex>(pair, codec);
+      if (!LoadKeptIndex(pair, codec)) {
+        // One pass lays both views out for the scan (a container's), the readers read the units
+        // back by it. A kept index came with its layout: nothing is scanned.
+        std::unique_ptr<korvala::ByteSource> base, dependent;
+        m_input->OpenScan(pair, base, dependent);
+        m_scanAVC = korvala::FileScan(std::move(base));
+        if (pair) m_scanMVC = korvala::FileScan(std::move(dependent));
+      }
+      m_unitsAVC = m_input->OpenUnits(0);
+      if (m_feedDependent) m_unitsMVC = m_input->OpenUnits(1);
+      m_units = m_index.get();
     }
-    m_unitsAVC = m_input->OpenUnits(0);
-    if (m_feedDependent) m_unitsMVC = m_input->OpenUnits(1);
-    m_units = m_index.get();
   }
   m_feed = Feed::kUnits;
   if (restart) RewindInput();
