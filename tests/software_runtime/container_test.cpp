@@ -249,6 +249,16 @@ TEST(ContainerPlaylist, ItemsShowTheFramesBetweenTheirInAndOutTimes) {
             << "frame " << n << (reverse ? " in reverse" : "");
       }
   }
+  // The same cut title in the real AviSynth+ 3.7.5, last frame first.
+  if (avsplus_host::RealHostAvailable()) {
+    const std::string mpls = TitleFolder("cut_title", items, "absent", "mvc_ibbp_cabac");
+    const auto run = avsplus_host::RunRealHost("Korvala(\"" + mpls + "\", ViewId=2)", "reverse", false, {kPlugin});
+    ASSERT_EQ(run.exitCode, 0) << run.error;
+    ASSERT_EQ(run.frames.size(), shown.size());
+    for (const avsplus_host::RealHostFrame& frame : run.frames)
+      ASSERT_EQ(frame.planes, avsplus_host::PlaneMd5s(whole.GetFrame(shown[frame.n]), {PLANAR_Y, PLANAR_U, PLANAR_V}))
+          << "frame " << frame.n;
+  }
   try {
     host.Invoke("Korvala", {TitleFolder("sizes_title", {{"00000", kIn, kIn + 24 * kStep}, {"00002", 0, UINT32_MAX}}, "absent",
                                         "mvc_ibbp_cabac", "mvc_1080p")});
